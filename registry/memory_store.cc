@@ -16,17 +16,18 @@ constexpr Status kNoMoreItems = 259;
 
 constexpr char kHex[] = "0123456789abcdef";
 
-unsigned char upper(char c) {
+unsigned char lower(char c) {
     const auto u = static_cast<unsigned char>(c);
-    return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - 'a' + 'A') : u;
+    return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u - 'A' + 'a') : u;
 }
 
-// The registry keeps names in the order of their upper-cased form.
+// Names are kept in the order of their lower-cased form, as Wine's registry keeps them: "_x"
+// comes before "A".
 struct NoCaseLess {
     using is_transparent = void;
     bool operator()(std::string_view a, std::string_view b) const {
         return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                            [](char x, char y) { return upper(x) < upper(y); });
+                                            [](char x, char y) { return lower(x) < lower(y); });
     }
 };
 
