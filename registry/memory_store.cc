@@ -198,9 +198,10 @@ const MemoryStore::Value* MemoryStore::find_value(std::string_view path,
 std::string MemoryStore::dump() const {
     std::string out;
     auto visit = [&](auto& self, const Node& node) -> void {
-        out += '[' + node.path() + "]\n";
+        const std::string key = '[' + node.path() + ']';
+        out += key + '\n';
         for (const auto& [name, value] : node.values) {
-            out += name + '=' + std::to_string(value.type) + ':';
+            out += key + ' ' + name + '=' + std::to_string(value.type) + ':';
             for (auto b : value.bytes) out += {kHex[b >> 4], kHex[b & 15]};
             out += '\n';
         }

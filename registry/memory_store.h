@@ -59,7 +59,8 @@ public:
     std::size_t bad_closes() const { return bad_closes_; }
     const std::vector<Write>& writes() const { return writes_; }
     const Counts& counts() const { return counts_; }
-    // Every key and value, one line each, in enumeration order: for whole-store comparisons.
+    // Every key as "[path]" and every value as "[path] name=type:hex", one a line, in
+    // enumeration order: for whole-store comparisons.
     std::string dump() const;
 
     struct Node;

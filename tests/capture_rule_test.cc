@@ -26,8 +26,8 @@ TEST(CaptureRule, MatchesDescriptionsBeginningWithWaveOutMix) {
         {"zero byte inside", kString, bytes({"WaveOut\0Mix\0", 12}), false},
         {"empty", kString, bytes({"\0", 1}), false},
         {"no bytes", kString, {}, false},
-        {"256 bytes", kBinary, [] { Bytes b = bytes("WaveOut Mix"); b.resize(256, 'x'); return b; }(), true},
-        {"257 bytes", kBinary, [] { Bytes b = bytes("WaveOut Mix"); b.resize(257, 'x'); return b; }(), false},
+        {"256 bytes", kBinary, bytes("WaveOut Mix" + std::string(245, 'x')), true},
+        {"257 bytes", kBinary, bytes("WaveOut Mix" + std::string(246, 'x')), false},
     };
     for (const auto& c : cases) {
         MemoryStore store;
@@ -54,8 +54,7 @@ TEST(CaptureRule, WritesDwordOnTheEndpointKeyEvenWhenAlreadyActive) {
 
 TEST(CaptureRule, OversizedDescriptionFallsThroughToTheNextPropertyKey) {
     MemoryStore store;
-    Bytes huge = bytes("WaveOut Mix");
-    huge.resize(300, 'x');
+    const Bytes huge = bytes("WaveOut Mix" + std::string(289, 'x'));
     store.set_value(kEndpoint + "\\A", kDescription, kBinary, huge);
     store.set_string(kEndpoint + "\\B", kDescription, "WaveOut Mix");
     run_checked(store);
