@@ -21,7 +21,7 @@ resources=$(i686-w64-mingw32-windres -i "$exe" -J coff -O rc)
 check "resources" "$(grep -E '^[0-9]+ [0-9]+' <<<"$resources" | paste -sd' ')" "1 24 /* RT_MANIFEST */"
 manifest=$(perl -ne 'while (/\\x([0-9a-f]{4})/g) { print pack("v", hex $1) }' <<<"$resources" | tr -d '\0')
 check "manifest" "$manifest" \
-    '<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0"/>'
+    '<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0"></assembly>'
 
 [ "$fail" -eq 0 ] && echo "executable check passed: $exe"
 exit "$fail"

@@ -24,8 +24,10 @@ before=$(store_lines)
 [ "$arch" = win64 ] && before32=$(store_lines 32)
 
 status=0
-wine "$exe" '/all --verbose' "C:\\some path" </dev/null >/dev/null 2>&1 || status=$?
+WINEDEBUG=err+actctx,fixme+actctx wine "$exe" '/all --verbose' "C:\\some path" </dev/null \
+    >/dev/null 2>"$WINE_TMP/stderr" || status=$?
 expect "exit status of the first run" "$status" 0
+expect "loader complaints about the manifest" "$(grep -i manifest "$WINE_TMP/stderr")" ""
 after=$(store_lines)
 expect "changes made by the first run" "$(store_changes "$before" "$after")" "$(cat "$here/changes.txt")"
 
