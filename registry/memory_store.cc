@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
+#include <unordered_map>
 
 namespace endpointfix {
 namespace {
@@ -21,15 +21,31 @@ unsigned char lower(char c) {
     return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u - 'A' + 'a') : u;
 }
 
-// Names are kept in the order of their lower-cased form, as Wine's registry keeps them: "_x"
-// comes before "A".
-struct NoCaseLess {
+// Names are enumerated in the order of their lower-cased form, as Wine's registry keeps them:
+// "_x" comes before "A".
+bool no_case_less(std::string_view a, std::string_view b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](char x, char y) { return lower(x) < lower(y); });
+}
+
+// Lookups hash the lower-cased name, so they cost the same however many siblings a key has.
+struct NoCaseHash {
     using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const {
-        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                            [](char x, char y) { return lower(x) < lower(y); });
+    std::size_t operator()(std::string_view s) const {
+        std::uint64_t h = 14695981039346656037ull;  // FNV-1a
+        for (char c : s) h = (h ^ lower(c)) * 1099511628211ull;
+        return static_cast<std::size_t>(h);
     }
 };
+struct NoCaseEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const {
+        return a.size() == b.size() &&
+               std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
+    }
+};
+template <typename T>
+using NoCaseMap = std::unordered_map<std::string, T, NoCaseHash, NoCaseEqual>;
 
 template <typename F>
 bool for_each_level(std::string_view path, F&& step) {
@@ -47,11 +63,22 @@ bool for_each_level(std::string_view path, F&& step) {
 struct MemoryStore::Node {
     std::string name;
     Node* parent = nullptr;
-    std::map<std::string, std::unique_ptr<Node>, NoCaseLess> children;
-    std::vector<const Node*> order;  // children by index, rebuilt after a key is added
-    bool order_stale = false;
-    std::map<std::string, Value, NoCaseLess> values;
+    NoCaseMap<std::unique_ptr<Node>> children;
+    mutable std::vector<const Node*> order;  // children by index, rebuilt after a key is added
+    mutable bool order_stale = false;
+    NoCaseMap<Value> values;
     bool open_denied = false;
+
+    const std::vector<const Node*>& ordered() const {
+        if (order_stale) {
+            order.clear();
+            for (const auto& [n, c] : children) order.push_back(c.get());
+            std::sort(order.begin(), order.end(),
+                      [](const Node* a, const Node* b) { return no_case_less(a->name, b->name); });
+            order_stale = false;
+        }
+        return order;
+    }
 
     Node* child(std::string_view n) const {
         const auto it = children.find(n);
@@ -78,8 +105,7 @@ MemoryStore::~MemoryStore() = default;
 
 MemoryStore::Node* MemoryStore::resolve(KeyHandle key) const {
     if (key == kLocalMachine) return root_.get();
-    const auto it = handles_.find(key.value);
-    return it == handles_.end() ? nullptr : it->second;
+    return key.value - 1 < handles_.size() ? handles_[key.value - 1] : nullptr;
 }
 
 MemoryStore::Node* MemoryStore::find(std::string_view path) const {
@@ -93,8 +119,15 @@ Status MemoryStore::open(KeyHandle parent, const char* path, KeyHandle& out) {
     node = descend(node, path);
     if (node == nullptr) return kNotFound;
     if (node->open_denied) return kAccessDenied;
-    out = KeyHandle{next_handle_++};
-    handles_.emplace(out.value, node);
+    std::size_t slot = handles_.size();
+    if (free_.empty()) {
+        handles_.push_back(node);
+    } else {
+        slot = free_.back();
+        free_.pop_back();
+        handles_[slot] = node;
+    }
+    out = KeyHandle{slot + 1};
     return kSuccess;
 }
 
@@ -102,13 +135,9 @@ Status MemoryStore::enumerate(KeyHandle key, std::uint32_t index, char (&name)[k
     ++counts_.enumerate;
     Node* node = resolve(key);
     if (node == nullptr) return kInvalidHandle;
-    if (node->order_stale) {
-        node->order.clear();
-        for (const auto& [n, c] : node->children) node->order.push_back(c.get());
-        node->order_stale = false;
-    }
-    if (index >= node->order.size()) return kNoMoreItems;
-    const std::string& found = node->order[index]->name;
+    const auto& children = node->ordered();
+    if (index >= children.size()) return kNoMoreItems;
+    const std::string& found = children[index]->name;
     if (found.size() >= kKeyNameBuffer) return kMoreData;
     std::memcpy(name, found.c_str(), found.size() + 1);
     return kSuccess;
@@ -146,10 +175,12 @@ Status MemoryStore::write_value(KeyHandle key, const char* name, ValueType type,
 
 Status MemoryStore::close(KeyHandle key) {
     ++counts_.close;
-    if (handles_.erase(key.value) == 0) {
+    if (key == kLocalMachine || resolve(key) == nullptr) {
         ++bad_closes_;
         return kInvalidHandle;
     }
+    handles_[key.value - 1] = nullptr;
+    free_.push_back(key.value - 1);
     return kSuccess;
 }
 
@@ -200,12 +231,16 @@ std::string MemoryStore::dump() const {
     auto visit = [&](auto& self, const Node& node) -> void {
         const std::string key = '[' + node.path() + ']';
         out += key + '\n';
-        for (const auto& [name, value] : node.values) {
-            out += key + ' ' + name + '=' + std::to_string(value.type) + ':';
-            for (auto b : value.bytes) out += {kHex[b >> 4], kHex[b & 15]};
+        std::vector<const std::pair<const std::string, Value>*> values;
+        for (const auto& entry : node.values) values.push_back(&entry);
+        std::sort(values.begin(), values.end(),
+                  [](const auto* a, const auto* b) { return no_case_less(a->first, b->first); });
+        for (const auto* entry : values) {
+            out += key + ' ' + entry->first + '=' + std::to_string(entry->second.type) + ':';
+            for (auto b : entry->second.bytes) out += {kHex[b >> 4], kHex[b & 15]};
             out += '\n';
         }
-        for (const auto& [name, child] : node.children) self(self, *child);
+        for (const Node* child : node.ordered()) self(self, *child);
     };
     visit(visit, *root_);
     return out;

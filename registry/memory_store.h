@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "registry/registry_store.h"
@@ -55,7 +54,7 @@ public:
 
     // Inspection.
     const Value* find_value(std::string_view path, std::string_view name) const;
-    std::size_t open_handles() const { return handles_.size(); }
+    std::size_t open_handles() const { return handles_.size() - free_.size(); }
     std::size_t bad_closes() const { return bad_closes_; }
     const std::vector<Write>& writes() const { return writes_; }
     const Counts& counts() const { return counts_; }
@@ -70,8 +69,9 @@ private:
     Node* find(std::string_view path) const;
 
     std::unique_ptr<Node> root_;
-    std::unordered_map<std::uintptr_t, Node*> handles_;
-    std::uintptr_t next_handle_ = 1;
+    // Handle h is slot h - 1; closed slots are null and reused, as the platform reuses handles.
+    std::vector<Node*> handles_;
+    std::vector<std::size_t> free_;
     std::size_t bad_closes_ = 0;
     bool writes_denied_ = false;
     std::vector<Write> writes_;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Checks the built program: PE32 for i386, windowed subsystem, only system DLLs imported, and
-# the bare application manifest as its one resource.
+# Checks the built program: PE32 for i386, windowed subsystem, only system DLLs imported, the
+# bare application manifest as its one resource, and a size within 1.25 times that of the empty
+# windowed program built with the same toolchain and flags (the second argument).
 set -euo pipefail
-exe=$1
+exe=$1 empty=$2
 fail=0
 check() {  # check WHAT GOT WANT
     if [ "$2" != "$3" ]; then
@@ -23,5 +24,9 @@ manifest=$(perl -ne 'while (/\\x([0-9a-f]{4})/g) { print pack("v", hex $1) }' <<
 check "manifest" "$manifest" \
     '<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0"></assembly>'
 
-[ "$fail" -eq 0 ] && echo "executable check passed: $exe"
+size=$(stat -c %s "$exe") floor=$(stat -c %s "$empty")
+check "size within 1.25 times the empty program's $floor bytes" \
+    "$((size * 100 <= floor * 125))" 1
+
+[ "$fail" -eq 0 ] && echo "executable check passed: $exe, $size bytes ($((size * 100 / floor))% of $floor)"
 exit "$fail"

@@ -21,7 +21,14 @@ public:
     Status open(KeyHandle parent, const char* path, KeyHandle& out) override {
         if (fault(Op::kOpen)) return kInjected;
         const Status status = inner_.open(parent, path, out);
-        if (status == kSuccess) closes_[out.value] = 0;
+        if (status == kSuccess) {
+            // Handles are reused once closed: settle the account of the previous holder first.
+            const auto [it, fresh] = closes_.try_emplace(out.value, 0);
+            if (!fresh) {
+                retired_misclosed_ += it->second != 1;
+                it->second = 0;
+            }
+        }
         return status;
     }
     Status enumerate(KeyHandle key, std::uint32_t index, char (&name)[kKeyNameBuffer]) override {
@@ -49,7 +56,7 @@ public:
     // Handles handed out whose close count is not exactly one, and closes of handles never
     // handed out (the predefined root among them).
     int misclosed() const {
-        int bad = foreign_closes_;
+        int bad = foreign_closes_ + retired_misclosed_;
         for (const auto& [handle, count] : closes_) bad += count != 1;
         return bad;
     }
@@ -71,7 +78,7 @@ private:
     Op only_;
     std::uint64_t count_ = 0, injected_ = 0;
     std::map<std::uintptr_t, int> closes_;
-    int foreign_closes_ = 0;
+    int foreign_closes_ = 0, retired_misclosed_ = 0;
 };
 
 }  // namespace endpointfix::test
