@@ -33,13 +33,18 @@ public:
         operations.push_back({Operation::kEnumerate, index(key), {}, i, {}});
         return inner_.enumerate(key, i, name);
     }
-    Status read_value(KeyHandle key, const char* name, std::uint8_t* data, std::uint32_t& size) override {
+    Status read_value(KeyHandle key, const char* name, std::uint8_t* data,
+                      std::uint32_t& size) override {
         operations.push_back({Operation::kRead, index(key), name, size, {}});
         return inner_.read_value(key, name, data, size);
     }
     Status write_value(KeyHandle key, const char* name, ValueType type, const std::uint8_t* data,
                        std::uint32_t size) override {
-        operations.push_back({Operation::kWrite, index(key), name, static_cast<std::uint32_t>(type), {data, data + size}});
+        operations.push_back({Operation::kWrite,
+                              index(key),
+                              name,
+                              static_cast<std::uint32_t>(type),
+                              {data, data + size}});
         return inner_.write_value(key, name, type, data, size);
     }
     Status close(KeyHandle key) override {
@@ -66,22 +71,26 @@ inline void replay(RegistryStore& store, const std::vector<Operation>& operation
     for (const Operation& op : operations) {
         const KeyHandle key = op.key < 0 ? kLocalMachine : handles[op.key];
         switch (op.kind) {
-        case Operation::kOpen: {
-            KeyHandle opened;
-            if (store.open(key, op.name.c_str(), opened) == kSuccess) handles.push_back(opened);
-            break;
-        }
-        case Operation::kEnumerate: store.enumerate(key, op.number, name); break;
-        case Operation::kRead: {
-            std::uint32_t size = op.number;
-            store.read_value(key, op.name.c_str(), data, size);
-            break;
-        }
-        case Operation::kWrite:
-            store.write_value(key, op.name.c_str(), static_cast<ValueType>(op.number), op.bytes.data(),
-                              static_cast<std::uint32_t>(op.bytes.size()));
-            break;
-        case Operation::kClose: store.close(key); break;
+            case Operation::kOpen: {
+                KeyHandle opened;
+                if (store.open(key, op.name.c_str(), opened) == kSuccess) handles.push_back(opened);
+                break;
+            }
+            case Operation::kEnumerate:
+                store.enumerate(key, op.number, name);
+                break;
+            case Operation::kRead: {
+                std::uint32_t size = op.number;
+                store.read_value(key, op.name.c_str(), data, size);
+                break;
+            }
+            case Operation::kWrite:
+                store.write_value(key, op.name.c_str(), static_cast<ValueType>(op.number),
+                                  op.bytes.data(), static_cast<std::uint32_t>(op.bytes.size()));
+                break;
+            case Operation::kClose:
+                store.close(key);
+                break;
         }
     }
 }

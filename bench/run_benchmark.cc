@@ -13,14 +13,16 @@ namespace {
 // A store already run over once, so that every later run makes the same calls.
 std::unique_ptr<MemoryStore> steady_store(int endpoints) {
     auto store = std::make_unique<MemoryStore>();
-    for (const StoredValue& v : realistic_store(endpoints)) store->set_value(v.key, v.name, v.type, v.bytes);
+    for (const StoredValue& v : realistic_store(endpoints))
+        store->set_value(v.key, v.name, v.type, v.bytes);
     run(*store);
     return store;
 }
 
 void per_endpoint(benchmark::State& state) {
     state.counters["per_endpoint"] = benchmark::Counter(
-        static_cast<double>(state.range(0)), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+        static_cast<double>(state.range(0)),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BM_Run(benchmark::State& state) {

@@ -19,8 +19,13 @@ int main(int argc, char** argv) {
         std::string key;
         for (const auto& v : values) {
             if (v.key != key) std::printf("\n[HKEY_LOCAL_MACHINE\\%s]\n", (key = v.key).c_str());
-            if (v.type == 4) std::printf("\"%s\"=dword:%02x%02x%02x%02x\n", v.name.c_str(), v.bytes[3], v.bytes[2], v.bytes[1], v.bytes[0]);
-            else std::printf("\"%s\"=\"%.*s\"\n", v.name.c_str(), static_cast<int>(v.bytes.size() - 1), reinterpret_cast<const char*>(v.bytes.data()));
+            if (v.type == 4)
+                std::printf("\"%s\"=dword:%02x%02x%02x%02x\n", v.name.c_str(), v.bytes[3],
+                            v.bytes[2], v.bytes[1], v.bytes[0]);
+            else
+                std::printf("\"%s\"=\"%.*s\"\n", v.name.c_str(),
+                            static_cast<int>(v.bytes.size() - 1),
+                            reinterpret_cast<const char*>(v.bytes.data()));
         }
         return 0;
     }
@@ -31,8 +36,9 @@ int main(int argc, char** argv) {
     store.dump();
     run(store);
     const auto& c = store.counts();
-    std::printf("open %llu\nenumerate %llu\nread %llu\nwrite %llu\nclose %llu\n", (unsigned long long)c.open,
-                (unsigned long long)c.enumerate, (unsigned long long)c.read, (unsigned long long)c.write,
+    std::printf("open %llu\nenumerate %llu\nread %llu\nwrite %llu\nclose %llu\n",
+                (unsigned long long)c.open, (unsigned long long)c.enumerate,
+                (unsigned long long)c.read, (unsigned long long)c.write,
                 (unsigned long long)c.close);
     return 0;
 }

@@ -31,8 +31,8 @@ bool RenderRule::test(RegistryStore& store, KeyHandle property_key) const {
     std::uint8_t bytes[4] = {};
     std::uint32_t size = sizeof(bytes);
     if (store.read_value(property_key, kFormFactor, bytes, size) != kSuccess) return false;
-    const std::uint32_t form = bytes[0] | bytes[1] << 8 | bytes[2] << 16 |
-                               static_cast<std::uint32_t>(bytes[3]) << 24;
+    const std::uint32_t form =
+        bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
     return form == kHeadphones;
 }
 

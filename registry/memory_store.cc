@@ -1,8 +1,7 @@
-#include "registry/memory_store.h"
-
-#include <algorithm>
 #include <cstring>
-#include <unordered_map>
+
+#include "registry/memory_node.h"
+#include "registry/memory_store.h"
 
 namespace endpointfix {
 namespace {
@@ -14,91 +13,7 @@ constexpr Status kInvalidHandle = 6;
 constexpr Status kMoreData = 234;
 constexpr Status kNoMoreItems = 259;
 
-constexpr char kHex[] = "0123456789abcdef";
-
-unsigned char lower(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u - 'A' + 'a') : u;
-}
-
-// Names are enumerated in the order of their lower-cased form, as Wine's registry keeps them:
-// "_x" comes before "A".
-bool no_case_less(std::string_view a, std::string_view b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char x, char y) { return lower(x) < lower(y); });
-}
-
-// Lookups hash the lower-cased name, so they cost the same however many siblings a key has.
-struct NoCaseHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const {
-        std::uint64_t h = 14695981039346656037ull;  // FNV-1a
-        for (char c : s) h = (h ^ lower(c)) * 1099511628211ull;
-        return static_cast<std::size_t>(h);
-    }
-};
-struct NoCaseEqual {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const {
-        return a.size() == b.size() &&
-               std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
-    }
-};
-template <typename T>
-using NoCaseMap = std::unordered_map<std::string, T, NoCaseHash, NoCaseEqual>;
-
-template <typename F>
-bool for_each_level(std::string_view path, F&& step) {
-    while (true) {
-        const auto cut = path.find('\\');
-        const auto level = path.substr(0, cut);
-        if (level.empty() || !step(level)) return false;
-        if (cut == std::string_view::npos) return true;
-        path.remove_prefix(cut + 1);
-    }
-}
-
 }  // namespace
-
-struct MemoryStore::Node {
-    std::string name;
-    Node* parent = nullptr;
-    NoCaseMap<std::unique_ptr<Node>> children;
-    mutable std::vector<const Node*> order;  // children by index, rebuilt after a key is added
-    mutable bool order_stale = false;
-    NoCaseMap<Value> values;
-    bool open_denied = false;
-
-    const std::vector<const Node*>& ordered() const {
-        if (order_stale) {
-            order.clear();
-            for (const auto& [n, c] : children) order.push_back(c.get());
-            std::sort(order.begin(), order.end(),
-                      [](const Node* a, const Node* b) { return no_case_less(a->name, b->name); });
-            order_stale = false;
-        }
-        return order;
-    }
-
-    Node* child(std::string_view n) const {
-        const auto it = children.find(n);
-        return it == children.end() ? nullptr : it->second.get();
-    }
-    std::string path() const {
-        if (parent == nullptr) return {};
-        const std::string up = parent->path();
-        return up.empty() ? name : up + '\\' + name;
-    }
-};
-
-// The key `path` names below `from`, or null when a level is missing or empty.
-static MemoryStore::Node* descend(MemoryStore::Node* from, std::string_view path) {
-    const bool found = for_each_level(path, [&](std::string_view level) {
-        from = from->child(level);
-        return from != nullptr;
-    });
-    return found ? from : nullptr;
-}
 
 MemoryStore::MemoryStore() : root_(std::make_unique<Node>()) {}
 MemoryStore::~MemoryStore() = default;
@@ -182,68 +97,6 @@ Status MemoryStore::close(KeyHandle key) {
     handles_[key.value - 1] = nullptr;
     free_.push_back(key.value - 1);
     return kSuccess;
-}
-
-void MemoryStore::create_key(std::string_view path) {
-    Node* node = root_.get();
-    for_each_level(path, [&](std::string_view level) {
-        Node* next = node->child(level);
-        if (next == nullptr) {
-            auto made = std::make_unique<Node>();
-            made->name = std::string(level);
-            made->parent = node;
-            next = made.get();
-            node->children.emplace(made->name, std::move(made));
-            node->order_stale = true;
-        }
-        node = next;
-        return true;
-    });
-}
-
-void MemoryStore::set_value(std::string_view path, std::string_view name, std::uint32_t type,
-                            std::vector<std::uint8_t> bytes) {
-    create_key(path);
-    find(path)->values.insert_or_assign(std::string(name), Value{type, std::move(bytes)});
-}
-
-void MemoryStore::set_string(std::string_view path, std::string_view name, std::string_view text) {
-    std::vector<std::uint8_t> bytes(text.begin(), text.end());
-    bytes.push_back(0);  // the registry counts a string's terminating zero in its size
-    set_value(path, name, static_cast<std::uint32_t>(ValueType::kString), std::move(bytes));
-}
-
-void MemoryStore::deny_open(std::string_view path) {
-    create_key(path);
-    find(path)->open_denied = true;
-}
-
-const MemoryStore::Value* MemoryStore::find_value(std::string_view path,
-                                                  std::string_view name) const {
-    const Node* node = find(path);
-    if (node == nullptr) return nullptr;
-    const auto it = node->values.find(name);
-    return it == node->values.end() ? nullptr : &it->second;
-}
-
-std::string MemoryStore::dump() const {
-    std::string out;
-    auto visit = [&](auto& self, const Node& node) -> void {
-        const std::string key = '[' + node.path() + ']';
-        out += key + '\n';
-        std::vector<const std::pair<const std::string, Value>*> values;
-        for (const auto& entry : node.values) values.push_back(&entry);
-        std::sort(values.begin(), values.end(),
-                  [](const auto* a, const auto* b) { return no_case_less(a->first, b->first); });
-        for (const auto* entry : values) {
-            out += key + ' ' + entry->first + '=' + std::to_string(entry->second.type) + ':';
-            for (auto b : entry->second.bytes) out += {kHex[b >> 4], kHex[b & 15]};
-            out += '\n';
-        }
-        for (const Node* child : node.ordered()) self(self, *child);
-    };
-    visit(visit, *root_);
-    return out;
 }
 
 }  // namespace endpointfix

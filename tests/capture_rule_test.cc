@@ -5,7 +5,8 @@
 namespace endpointfix::test {
 namespace {
 
-const std::string kEndpoint = kCapture + "\\{0.0.1.00000000}.{5e1a7c3b-0000-4c1a-9d2e-000000000001}";
+const std::string kEndpoint =
+    kCapture + "\\{0.0.1.00000000}.{5e1a7c3b-0000-4c1a-9d2e-000000000001}";
 
 struct DescriptionCase {
     const char* name;
@@ -64,7 +65,8 @@ TEST(CaptureRule, OversizedDescriptionFallsThroughToTheNextPropertyKey) {
 TEST(CaptureRule, EndpointWithoutDescriptionIsLeftAlone) {
     MemoryStore store;
     store.set_value(kEndpoint, "DeviceState", kDword, hex("04 00 00 00"));
-    store.set_string(kEndpoint + "\\Properties", "{a45c254e-df1c-4efd-8020-67d146a850e0},3", "WaveOut Mix");
+    store.set_string(kEndpoint + "\\Properties", "{a45c254e-df1c-4efd-8020-67d146a850e0},3",
+                     "WaveOut Mix");
     store.set_string(kEndpoint + "\\Properties", "DeviceDesc", "WaveOut Mix");
     run_checked(store);
     EXPECT_TRUE(store.writes().empty());

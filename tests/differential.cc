@@ -38,13 +38,16 @@ void dump(HKEY key, const std::string& path) {
     static BYTE data[1 << 16];
     for (DWORD i = 0;; ++i) {
         DWORD name_size = sizeof(name), type = 0, size = sizeof(data);
-        if (RegEnumValueA(key, i, name, &name_size, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+        if (RegEnumValueA(key, i, name, &name_size, nullptr, &type, data, &size) != ERROR_SUCCESS)
+            break;
         std::printf("[%s] %s=%lu:%s\n", path.c_str(), name, type,
                     hex_string(Bytes(data, data + size)).c_str());
     }
     for (DWORD i = 0;; ++i) {
         DWORD name_size = sizeof(name);
-        if (RegEnumKeyExA(key, i, name, &name_size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (RegEnumKeyExA(key, i, name, &name_size, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
         HKEY child;
         if (RegOpenKeyExA(key, name, 0, KEY_READ | kNative, &child) != ERROR_SUCCESS) continue;
         dump(child, path + "\\" + name);
@@ -75,7 +78,8 @@ int main(int argc, char** argv) {
         seed(mmdevices, RandomStore(std::atoi(argv[2]), std::atoi(argv[3]), 256).audio);
     } else if (mode == "dump") {
         HKEY audio;
-        if (RegOpenKeyExA(mmdevices, "Audio", 0, KEY_READ | kNative, &audio) != ERROR_SUCCESS) return 2;
+        if (RegOpenKeyExA(mmdevices, "Audio", 0, KEY_READ | kNative, &audio) != ERROR_SUCCESS)
+            return 2;
         dump(audio, parent + "\\Audio");
         RegCloseKey(audio);
     } else {

@@ -30,13 +30,14 @@ inline constexpr std::uint32_t kBinary = 3, kDword = 4, kString = 1;
 inline Bytes hex(std::string_view text) {
     Bytes out;
     for (std::size_t i = 0; i < text.size(); i += 3)
-        out.push_back(static_cast<std::uint8_t>(std::stoul(std::string(text.substr(i, 2)), nullptr, 16)));
+        out.push_back(
+            static_cast<std::uint8_t>(std::stoul(std::string(text.substr(i, 2)), nullptr, 16)));
     return out;
 }
 
-inline const Bytes kWantFormat = hex(
-    "41 00 86 74 28 00 00 00 FE FF 02 00 80 BB 00 00 00 DC 05 00 08 00 20 00 16 00 20 00 "
-    "03 00 00 00 03 00 00 00 00 00 10 00 80 00 00 AA 00 38 9B 71");
+inline const Bytes kWantFormat =
+    hex("41 00 86 74 28 00 00 00 FE FF 02 00 80 BB 00 00 00 DC 05 00 08 00 20 00 16 00 20 00 "
+        "03 00 00 00 03 00 00 00 00 00 10 00 80 00 00 AA 00 38 9B 71");
 inline const Bytes kWantEightByte = hex("41 00 63 00 08 00 00 00 A0 86 01 00 00 00 00 00");
 inline const Bytes kActive = hex("01 00 00 00");
 

@@ -44,8 +44,10 @@ public:
     }
     Status close(KeyHandle key) override {
         const auto it = closes_.find(key.value);
-        if (it == closes_.end()) ++foreign_closes_;
-        else ++it->second;
+        if (it == closes_.end())
+            ++foreign_closes_;
+        else
+            ++it->second;
         // A close that fails still ends the program's use of the handle, so the key is let go.
         const Status status = inner_.close(key);
         return fault(Op::kClose) ? kInjected : status;
@@ -67,7 +69,8 @@ private:
     bool fault(Op op) {
         if (only_ != Op::kAny && op != only_) return false;
         ++count_;
-        const bool fail = fail_at_ != 0 && (from_then_on_ ? count_ >= fail_at_ : count_ == fail_at_);
+        const bool fail =
+            fail_at_ != 0 && (from_then_on_ ? count_ >= fail_at_ : count_ == fail_at_);
         injected_ += fail;
         return fail;
     }

@@ -1,27 +1,13 @@
-// Random endpoint stores, and what a run over one must write, worked out here from first
-// principles rather than with the program's own rule code.
+// Random endpoint stores: names near the limits, values of many types and sizes, descriptions
+// and form factors close to what the rules look for, and keys out of reach.
 #pragma once
 
 #include <algorithm>
-#include <cstring>
 #include <random>
 
-#include "tests/endpoint_store.h"
+#include "tests/rule_model.h"
 
 namespace endpointfix::test {
-
-inline std::string hex_string(const Bytes& bytes) {
-    std::string s;
-    for (auto b : bytes) s += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
-    return s;
-}
-
-struct RandomKey {
-    std::string name;
-    std::vector<std::pair<std::string, MemoryStore::Value>> values;
-    std::vector<RandomKey> children;
-    bool denied = false;  // may not be opened
-};
 
 // The Audio key: its "Capture" and "Render" children, when present, hold the endpoints.
 class RandomStore {
@@ -37,37 +23,11 @@ public:
     }
 
     // With `denials`, keys marked denied may not be opened.
-    void seed(MemoryStore& store, bool denials = true) const { seed(store, kAudio, audio, denials); }
-
-    // The writes of a run, in order, as "path|name|type|hex". With `every_candidate`, every
-    // write a run may make when the registry fails it somewhere (one per matching key).
-    std::vector<std::string> writes(bool every_candidate) const {
-        std::vector<std::string> out;
-        for (const RandomKey& root : audio.children) {
-            const bool capture = root.name == "Capture";
-            for (const RandomKey* ep : in_order(root.children, every_candidate)) {
-                if (ep->denied) continue;
-                const std::string ep_path = kAudio + "\\" + root.name + "\\" + ep->name;
-                for (const RandomKey* prop : in_order(ep->children, every_candidate)) {
-                    if (prop->denied) continue;
-                    if (capture && matches_capture(*prop)) {
-                        out.push_back(ep_path + "|DeviceState|4|01000000");
-                    } else if (!capture && matches_render(*prop)) {
-                        const std::string at = ep_path + "\\" + prop->name + "|";
-                        if (every_candidate || !readable(*prop, kFormat)) out.push_back(at + kFormat + "|3|" + hex_string(kWantFormat));
-                        if (every_candidate || !readable(*prop, kEightByte)) out.push_back(at + kEightByte + "|3|" + hex_string(kWantEightByte));
-                    } else {
-                        continue;
-                    }
-                    if (!every_candidate) break;
-                }
-            }
-        }
-        return out;
+    void seed(MemoryStore& store, bool denials = true) const {
+        seed(store, kAudioKey, audio, denials);
     }
 
     RandomKey audio{"Audio", {}, {}};
-    static inline const std::string kAudio = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\MMDevices\\Audio";
 
 private:
     int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
@@ -84,30 +44,41 @@ private:
         while (true) {
             std::string n(pick(10) == 0 ? 250 + pick(max_name_ - 249) : 1 + pick(12), ' ');
             for (auto& c : n) c = kChars[pick(sizeof(kChars) - 1)];
-            if (!std::any_of(parent.children.begin(), parent.children.end(), [&](const RandomKey& k) { return same(k.name, n); })) return n;
+            if (!std::any_of(parent.children.begin(), parent.children.end(),
+                             [&](const RandomKey& k) { return same(k.name, n); }))
+                return n;
         }
     }
 
     // Names the program looks for, now and then in another case.
     std::string special(std::string name) {
-        if (pick(8) == 0) std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+        if (pick(8) == 0)
+            std::transform(name.begin(), name.end(), name.begin(),
+                           [](unsigned char c) { return std::toupper(c); });
         return name;
     }
 
     void add_value(RandomKey& key, std::string name, std::uint32_t type, Bytes bytes) {
-        for (auto& [n, v] : key.values) if (same(n, name)) return;
+        for (auto& [n, v] : key.values)
+            if (same(n, name)) return;
         key.values.push_back({std::move(name), MemoryStore::Value{type, std::move(bytes)}});
     }
 
     void add_endpoint(RandomKey& root, bool capture) {
-        static const char* const kDescriptions[] = {"WaveOut Mix", "WaveOut Mix 2", "waveout mix", "WaveOut Mi", "WaveOut", "", "WaveOut Mix\xff"};
-        RandomKey& ep = root.children.emplace_back(RandomKey{unique_name(root), {}, {}, pick(12) == 0});
+        static const char* const kDescriptions[] = {
+            "WaveOut Mix",    "WaveOut Mix 2", "waveout mix", "WaveOut Mi", "WaveOut", "",
+            "WaveOut Mix\xff"};
+        RandomKey& ep =
+            root.children.emplace_back(RandomKey{unique_name(root), {}, {}, pick(12) == 0});
         add_value(ep, "DeviceState", kDword, hex("04 00 00 00"));
         for (int p = pick(5); p > 0; --p) {
             RandomKey prop{unique_name(ep), {}, {}, pick(12) == 0};
-            for (int v = pick(3); v > 0; --v) add_value(prop, std::string(1, 'v').append(1, static_cast<char>('0' + pick(9))), 1 + pick(11), random_bytes(pick(4) ? 16 : 1000));
+            for (int v = pick(3); v > 0; --v)
+                add_value(prop, std::string(1, 'v').append(1, static_cast<char>('0' + pick(9))),
+                          1 + pick(11), random_bytes(pick(4) ? 16 : 1000));
             RandomKey* holder = &prop;
-            if (pick(8) == 0) holder = &prop.children.emplace_back(RandomKey{"Deeper", {}, {}});  // out of reach
+            if (pick(8) == 0)
+                holder = &prop.children.emplace_back(RandomKey{"Deeper", {}, {}});  // out of reach
             if (capture && pick(3) > 0) {
                 Bytes d = bytes(kDescriptions[pick(7)]);
                 if (pick(6) == 0) d.resize(250 + pick(12), 'x');
@@ -119,66 +90,27 @@ private:
                 if (pick(3) == 0 && !f.empty()) f[0] = static_cast<std::uint8_t>(pick(5));
                 if (pick(8) == 0 && f.size() > 1) f[1] = 1;
                 add_value(*holder, special(kFormFactor), f.size() == 4 ? kDword : kBinary, f);
-                if (pick(2) == 0) add_value(*holder, special(kFormat), kBinary, random_bytes(pick(3) ? 48 : 600));
-                if (pick(2) == 0) add_value(*holder, special(kEightByte), kBinary, random_bytes(pick(3) ? 16 : 600));
+                if (pick(2) == 0)
+                    add_value(*holder, special(kFormat), kBinary, random_bytes(pick(3) ? 48 : 600));
+                if (pick(2) == 0)
+                    add_value(*holder, special(kEightByte), kBinary,
+                              random_bytes(pick(3) ? 16 : 600));
             }
             ep.children.push_back(std::move(prop));
         }
     }
 
-    static void seed(MemoryStore& store, const std::string& path, const RandomKey& key, bool denials) {
+    static void seed(MemoryStore& store, const std::string& path, const RandomKey& key,
+                     bool denials) {
         store.create_key(path);
         if (key.denied && denials) store.deny_open(path);
         for (const auto& [n, v] : key.values) store.set_value(path, n, v.type, v.bytes);
-        for (const RandomKey& child : key.children) seed(store, path + "\\" + child.name, child, denials);
-    }
-
-    static char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-    static bool same(const std::string& a, const std::string& b) {
-        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
-    }
-    static const Bytes* value(const RandomKey& key, const std::string& name) {
-        for (const auto& [n, v] : key.values) if (same(n, name)) return &v.bytes;
-        return nullptr;
-    }
-    static bool readable(const RandomKey& key, const std::string& name) {
-        const Bytes* v = value(key, name);
-        return v != nullptr && v->size() <= 256;
-    }
-    static bool matches_capture(const RandomKey& prop) {
-        const Bytes* d = value(prop, kDescription);
-        return d && d->size() <= 256 && d->size() >= 11 && std::memcmp(d->data(), "WaveOut Mix", 11) == 0;
-    }
-    static bool matches_render(const RandomKey& prop) {
-        const Bytes* f = value(prop, kFormFactor);
-        if (f == nullptr || f->size() > 4) return false;
-        std::uint32_t n = 0;
-        for (std::size_t i = 0; i < f->size(); ++i) n |= std::uint32_t{(*f)[i]} << (8 * i);
-        return n == 3;
-    }
-    // Registry order (lower-cased names); enumeration stops at a name over 255 bytes.
-    static std::vector<const RandomKey*> in_order(const std::vector<RandomKey>& keys, bool all) {
-        std::vector<const RandomKey*> out;
-        for (const RandomKey& k : keys) out.push_back(&k);
-        std::sort(out.begin(), out.end(), [](const RandomKey* a, const RandomKey* b) {
-            return std::lexicographical_compare(a->name.begin(), a->name.end(), b->name.begin(), b->name.end(),
-                                                [](char x, char y) { return static_cast<unsigned char>(lower(x)) < static_cast<unsigned char>(lower(y)); });
-        });
-        const auto cut = std::find_if(out.begin(), out.end(), [](const RandomKey* k) { return k->name.size() > 255; });
-        if (!all) out.erase(cut, out.end());
-        return out;
+        for (const RandomKey& child : key.children)
+            seed(store, path + "\\" + child.name, child, denials);
     }
 
     int max_name_;
     std::mt19937 rng_;
 };
-
-// The writes a store has seen, as "path|name|type|hex".
-inline std::vector<std::string> write_log(const MemoryStore& store) {
-    std::vector<std::string> out;
-    for (const auto& w : store.writes())
-        out.push_back(w.key_path + "|" + w.name + "|" + std::to_string(w.type) + "|" + hex_string(w.bytes));
-    return out;
-}
 
 }  // namespace endpointfix::test

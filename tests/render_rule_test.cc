@@ -30,7 +30,8 @@ TEST(RenderRule, MatchesFormFactorThreeInAnyShortEncoding) {
         store.set_value(kProperties, kFormFactor, c.type, c.form_factor);
         run_checked(store);
         const std::vector<std::string> want =
-            c.want_match ? std::vector<std::string>{kProperties + "|" + kFormat, kProperties + "|" + kEightByte}
+            c.want_match ? std::vector<std::string>{kProperties + "|" + kFormat,
+                                                    kProperties + "|" + kEightByte}
                          : std::vector<std::string>{};
         EXPECT_EQ(written(store), want) << c.name;
     }

@@ -35,7 +35,9 @@ TEST(Run, PassesRunCaptureFirstOverWhicheverRootsExist) {
         {"neither root", false, false, {}},
         {"only Render", false, true, kRenderWrites},
         {"only Capture", true, false, kCaptureWrites},
-        {"both, capture first", true, true,
+        {"both, capture first",
+         true,
+         true,
          {kCaptureWrites[0], kRenderWrites[0], kRenderWrites[1]}},
     };
     for (const auto& c : cases) {

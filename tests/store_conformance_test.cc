@@ -34,9 +34,16 @@ protected:
 
 TEST_P(Conformance, OpensCaseInsensitivelyAndSeveralLevelsAtOnce) {
     target_->create_key("Alpha\\Beta\\Gamma");
-    const struct { const char* path; bool want_open; } cases[] = {
-        {"Alpha", true}, {"alpha\\BETA", true}, {"ALPHA\\beta\\gAmMa", true},
-        {"Alpha\\Gamma", false}, {"Alpha\\Beta\\Gamma\\Delta", false}, {"Beta", false},
+    const struct {
+        const char* path;
+        bool want_open;
+    } cases[] = {
+        {"Alpha", true},
+        {"alpha\\BETA", true},
+        {"ALPHA\\beta\\gAmMa", true},
+        {"Alpha\\Gamma", false},
+        {"Alpha\\Beta\\Gamma\\Delta", false},
+        {"Beta", false},
     };
     for (const auto& c : cases) {
         KeyHandle key;
@@ -53,11 +60,13 @@ TEST_P(Conformance, EnumeratesSubkeysInLowerCaseOrderAndFailsAtOverlongNames) {
     const std::string longest(255, 'q'), overlong(256, 'r');
     target_->create_key(longest);
     target_->create_key(overlong);
-    const std::vector<std::string> want = {"0", "[k", "_x", "A", "a1", "b", longest, "(fails)", "Z", "(fails)"};
+    const std::vector<std::string> want = {"0", "[k",    "_x",      "A", "a1",
+                                           "b", longest, "(fails)", "Z", "(fails)"};
     std::vector<std::string> got;
     for (std::uint32_t i = 0; i < want.size(); ++i) {
         char name[kKeyNameBuffer];
-        got.emplace_back(store().enumerate(target_->scratch(), i, name) == kSuccess ? name : "(fails)");
+        got.emplace_back(store().enumerate(target_->scratch(), i, name) == kSuccess ? name
+                                                                                    : "(fails)");
     }
     EXPECT_EQ(got, want);
 }
@@ -67,7 +76,12 @@ TEST_P(Conformance, ReadsCopyWhatFitsTheCapacity) {
     target_->set_value("V", "Empty", kBinary, {});
     target_->set_value("V", "Text", kString, bytes({"abc\0", 4}));
     target_->set_value("V", "Number", kDword, hex("03 00 00 00"));
-    const struct { const char* name; std::uint32_t capacity; bool want_ok; Bytes want; } cases[] = {
+    const struct {
+        const char* name;
+        std::uint32_t capacity;
+        bool want_ok;
+        Bytes want;
+    } cases[] = {
         {"Ten", 10, true, bytes("0123456789")},
         {"Ten", 256, true, bytes("0123456789")},
         {"Ten", 9, false, {}},
@@ -88,7 +102,8 @@ TEST_P(Conformance, ReadsCopyWhatFitsTheCapacity) {
         const bool ok = store().read_value(key, c.name, data, size) == kSuccess;
         EXPECT_EQ(ok, c.want_ok) << c.name << " with capacity " << c.capacity;
         if (ok) {
-            EXPECT_EQ(Bytes(data, data + size), c.want) << c.name << " with capacity " << c.capacity;
+            EXPECT_EQ(Bytes(data, data + size), c.want)
+                << c.name << " with capacity " << c.capacity;
         }
     }
     EXPECT_EQ(store().close(key), kSuccess);

@@ -3,8 +3,8 @@
 #pragma once
 
 #include <functional>
-#include <ostream>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "tests/endpoint_store.h"
