@@ -17,5 +17,5 @@ ensure_packages() {
         dpkg --add-architecture i386
     fi
     apt-get update -qq >/dev/null &&
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
