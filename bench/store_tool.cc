@@ -1,12 +1,14 @@
 // The realistic store for runs outside this process:
 //   store_tool reg N     prints it as a .reg file, to import into a registry
-//   store_tool count N   prints the store operations a run on it makes, by kind
+//   store_tool count N   runs over it once and prints the store operations made, by kind
+//   store_tool replay N  records a run over one copy and replays it, with no logic, on another
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "app/run.h"
 #include "bench/realistic_store.h"
+#include "bench/recording_store.h"
 #include "registry/memory_store.h"
 
 int main(int argc, char** argv) {
@@ -29,11 +31,20 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    if (mode != "count") return 2;
-    MemoryStore store;
-    for (const auto& v : values) store.set_value(v.key, v.name, v.type, v.bytes);
-    // Keys are put in order on their first listing, as a registry does when they are added.
-    store.dump();
+    if (mode != "count" && mode != "replay") return 2;
+    MemoryStore store, twin;
+    for (MemoryStore* s : {&store, &twin}) {
+        for (const auto& v : values) s->set_value(v.key, v.name, v.type, v.bytes);
+        // Keys are put in order on their first listing, as a registry does when they are added.
+        s->dump();
+    }
+    if (mode == "replay") {
+        bench::RecordingStore recorder(twin);
+        run(recorder);
+        std::vector<KeyHandle> handles;
+        bench::replay(store, recorder.operations, handles);
+        return 0;
+    }
     run(store);
     const auto& c = store.counts();
     std::printf("open %llu\nenumerate %llu\nread %llu\nwrite %llu\nclose %llu\n",
