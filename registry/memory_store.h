@@ -67,6 +67,7 @@ public:
 private:
     Node* resolve(KeyHandle key) const;
     Node* find(std::string_view path) const;
+    Node* make_key(std::string_view path);  // find, creating missing keys on the way
 
     std::unique_ptr<Node> root_;
     // Handle h is slot h - 1; closed slots are null and reused, as the platform reuses handles.

@@ -9,7 +9,7 @@ constexpr char kHex[] = "0123456789abcdef";
 
 }  // namespace
 
-void MemoryStore::create_key(std::string_view path) {
+MemoryStore::Node* MemoryStore::make_key(std::string_view path) {
     Node* node = root_.get();
     memory_detail::for_each_level(path, [&](std::string_view level) {
         Node* next = node->child(level);
@@ -24,12 +24,14 @@ void MemoryStore::create_key(std::string_view path) {
         node = next;
         return true;
     });
+    return node;
 }
+
+void MemoryStore::create_key(std::string_view path) { make_key(path); }
 
 void MemoryStore::set_value(std::string_view path, std::string_view name, std::uint32_t type,
                             std::vector<std::uint8_t> bytes) {
-    create_key(path);
-    find(path)->values.insert_or_assign(std::string(name), Value{type, std::move(bytes)});
+    make_key(path)->values.insert_or_assign(std::string(name), Value{type, std::move(bytes)});
 }
 
 void MemoryStore::set_string(std::string_view path, std::string_view name, std::string_view text) {
@@ -39,8 +41,7 @@ void MemoryStore::set_string(std::string_view path, std::string_view name, std::
 }
 
 void MemoryStore::deny_open(std::string_view path) {
-    create_key(path);
-    find(path)->open_denied = true;
+    make_key(path)->open_denied = true;
 }
 
 const MemoryStore::Value* MemoryStore::find_value(std::string_view path,

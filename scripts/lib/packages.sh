@@ -1,3 +1,7 @@
+# What the builds need: the native build and its tests, and the Windows cross build run under Wine.
+NATIVE_PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev)
+WINDOWS_PACKAGES=(cmake make googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64)
+
 # ensure_packages PKG...: installs, as root with apt, whichever of the Debian packages is missing.
 # Silent when all are there.
 ensure_packages() {
