@@ -1,13 +1,5 @@
-# Cross-compiles for 32-bit Windows with the MinGW-w64 posix-thread compilers (GoogleTest needs
-# std::mutex, which the win32 thread model lacks).
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows. Its programs start through Wine's launcher, which tries the 32-bit loader first.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Test programs run under Wine, through a wrapper that keeps to the build's own prefix.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/lib/wine-run)
+set(MINGW_TRIPLE i686-w64-mingw32)
+set(WINE_LOADER wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Checks the built program: PE32 for i386, windowed subsystem, only system DLLs imported, the
+# check_exe.sh TRIPLE EXE EMPTY: checks the built program: PE32 for i386 or PE32+ for x86-64 (by
+# the MinGW-w64 TRIPLE it was built with), windowed subsystem, only system DLLs imported, the
 # bare application manifest as its one resource, and a size within 1.25 times that of the empty
-# windowed program built with the same toolchain and flags (the second argument).
+# windowed program EMPTY, built with the same toolchain and flags.
 set -euo pipefail
-exe=$1 empty=$2
+triple=$1 exe=$2 empty=$3
+case $triple in
+    i686-*) want_format=pei-i386 want_magic="010b (PE32)" ;;
+    x86_64-*) want_format=pei-x86-64 want_magic="020b (PE32+)" ;;
+esac
 fail=0
 check() {  # check WHAT GOT WANT
     if [ "$2" != "$3" ]; then
@@ -11,14 +16,14 @@ check() {  # check WHAT GOT WANT
         fail=1
     fi
 }
-headers=$(i686-w64-mingw32-objdump -p "$exe")
-check "file format" "$(sed -n 's/.*file format //p' <<<"$headers")" "pei-i386"
-check "optional header magic" "$(awk '/^Magic/ {print $2, $3}' <<<"$headers")" "010b (PE32)"
+headers=$("$triple-objdump" -p "$exe")
+check "file format" "$(sed -n 's/.*file format //p' <<<"$headers")" "$want_format"
+check "optional header magic" "$(awk '/^Magic/ {print $2, $3}' <<<"$headers")" "$want_magic"
 check "subsystem" "$(awk '/^Subsystem/ {print $2, $3, $4}' <<<"$headers")" "00000002 (Windows GUI)"
 check "imported DLLs" "$(awk '/DLL Name:/ {print toupper($3)}' <<<"$headers" | sort | paste -sd' ')" \
     "ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL"
 
-resources=$(i686-w64-mingw32-windres -i "$exe" -J coff -O rc)
+resources=$("$triple-windres" -i "$exe" -J coff -O rc)
 check "resources" "$(grep -E '^[0-9]+ [0-9]+' <<<"$resources" | paste -sd' ')" "1 24 /* RT_MANIFEST */"
 manifest=$(perl -ne 'while (/\\x([0-9a-f]{4})/g) { print pack("v", hex $1) }' <<<"$resources" | tr -d '\0')
 check "manifest" "$manifest" \

@@ -1,18 +1,74 @@
-# Helpers for runs of endpointfix.exe against the endpoint store of a throwaway Wine prefix.
-# Source it, then: wine_prefix_up ARCH (win32|win64), store_reg ARGS..., store_lines [VIEW],
-# wine_prefix_down.
+# Helpers for runs of Windows programs against the registry of a throwaway Wine prefix.
+# Source it, then: wine_prefix_up ARCH [LOADER], "$WINE" PROGRAM..., store_reg ARGS...,
+# store_lines [VIEW], wine_prefix_down. ARCH is win32 or win64; LOADER starts the programs:
+# wine (the launcher, for 32-bit programs; the default) or /usr/lib/wine/wine64.
 
 AUDIO_KEY='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\MMDevices\Audio'
+. "$(dirname "${BASH_SOURCE[0]}")/host.sh"
+# Booted prefixes, one an architecture, that every throwaway prefix is copied from.
+WINE_PREFIXES=${WINE_PREFIXES:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build/wine}
 
-# Boots a fresh prefix of the given architecture under a new temporary folder, behind a lingering
-# server whose output goes to /dev/null (Wine's helpers otherwise hold on to the caller's output).
+# wine_require LOADER [COST]: ends the calling script with status 77, which the tests report as
+# skipped, where LOADER is the launcher (32-bit programs) and the host runs no 32-bit x86 code,
+# or runs it only under emulation and the caller names a COST too high for that.
+wine_require() {
+    host_x86_32
+    [ "$1" = wine ] || return 0
+    local why=
+    if [ "$X86_32" = none ]; then
+        why="this host $(host_x86_32_words)"
+    elif [ "$X86_32" = emulated ] && [ -n "${2:-}" ]; then
+        why="this host $(host_x86_32_words), and $2"
+    fi
+    [ -z "$why" ] && return 0
+    echo "skipped: $why"
+    exit 77
+}
+
+# Sets PRESET, PROGRAM, LOADER and ARCH for a run of the program in the kind of prefix this host
+# serves best: endpointfix.exe in a 32-bit prefix where the host runs 32-bit code natively,
+# otherwise endpointfix64.exe in a 64-bit one (under emulation the 32-bit program takes minutes).
+wine_pick_program() {
+    host_x86_32
+    if [ "$X86_32" = native ]; then
+        PRESET=win32 PROGRAM=endpointfix.exe LOADER=wine ARCH=win32
+    else
+        PRESET=win64 PROGRAM=endpointfix64.exe LOADER=/usr/lib/wine/wine64 ARCH=win64
+    fi
+}
+
+# Makes DEST a copy of the booted prefix of ARCH, booting that once (the boot takes minutes under
+# emulation). A win64 prefix is booted by the 64-bit loader and gains the 32-bit parts only where
+# the host runs 32-bit code. The copy links the files the programs only read, and copies the
+# registry, which the server replaces whole when it saves it.
+wine_prefix_copy() {
+    local arch=$1 dest=$2 booted=$WINE_PREFIXES/$1 boot=wine
+    [ "$arch" = win64 ] && boot=/usr/lib/wine/wine64
+    mkdir -p "$WINE_PREFIXES"
+    rm -rf "$dest"
+    (
+        flock 9
+        if [ ! -f "$booted/system.reg" ]; then
+            rm -rf "$booted.new" && mkdir -p "$booted.new"
+            export WINEPREFIX=$booted.new WINEARCH=$arch WINEDEBUG=-all
+            "$boot" wineboot -i </dev/null >/dev/null 2>&1
+            wineserver -w
+            mv "$booted.new" "$booted"
+        fi
+    ) 9>"$booted.lock"
+    cp -al "$booted" "$dest"
+    cp --remove-destination "$booted"/*.reg "$dest/"
+}
+
+# Makes a fresh prefix of ARCH under a new temporary folder, behind a lingering server whose
+# output goes to /dev/null (Wine's helpers otherwise hold on to the caller's output).
 wine_prefix_up() {
-    WINE_ARCH=$1
+    WINE_ARCH=$1 WINE=${2:-wine}
+    wine_require "$WINE"
     WINE_TMP=$(mktemp -d)
-    export WINEPREFIX=$WINE_TMP/prefix WINEARCH=$1 WINEDEBUG=-all
-    mkdir -p "$WINEPREFIX"
+    wine_prefix_copy "$WINE_ARCH" "$WINE_TMP/prefix"
+    export WINEPREFIX=$WINE_TMP/prefix WINEDEBUG=-all
     wineserver -p </dev/null >/dev/null 2>&1
-    wineboot -i </dev/null >/dev/null 2>&1
 }
 
 wine_prefix_down() {

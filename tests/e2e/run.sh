@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# End to end on Wine's registry: seeds a fresh prefix of architecture ARCH (win32 or win64) with
-# the endpoint store in store.reg, runs the program twice and checks the whole store after each
-# run against changes.txt. In a 64-bit prefix the store lives in the 64-bit view, and the 32-bit
-# view must gain nothing.
+# run.sh EXE ARCH LOADER: end to end on Wine's registry. Seeds a fresh prefix of architecture
+# ARCH (win32 or win64) with the endpoint store in store.reg, runs the program twice through
+# LOADER and checks the whole store after each run against changes.txt. In a 64-bit prefix the
+# store lives in the 64-bit view, and the 32-bit view must gain nothing.
 set -euo pipefail
-exe=$1 arch=$2
+exe=$1 arch=$2 loader=$3
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../scripts/lib/wine-store.sh"
-wine_prefix_up "$arch"
+[ "$arch" = win64 ] || wine_require "$loader" "a 32-bit prefix takes over 7 minutes to boot there"
+wine_prefix_up "$arch" "$loader"
 trap wine_prefix_down EXIT
 
 fail=0
@@ -24,7 +25,7 @@ before=$(store_lines)
 [ "$arch" = win64 ] && before32=$(store_lines 32)
 
 status=0
-WINEDEBUG=err+actctx,fixme+actctx wine "$exe" '/all --verbose' "C:\\some path" </dev/null \
+WINEDEBUG=err+actctx,fixme+actctx "$WINE" "$exe" '/all --verbose' "C:\\some path" </dev/null \
     >/dev/null 2>"$WINE_TMP/stderr" || status=$?
 expect "exit status of the first run" "$status" 0
 expect "loader complaints about the manifest" "$(grep -i manifest "$WINE_TMP/stderr")" ""
@@ -32,7 +33,7 @@ after=$(store_lines)
 expect "changes made by the first run" "$(store_changes "$before" "$after")" "$(cat "$here/changes.txt")"
 
 status=0
-wine "$exe" </dev/null >/dev/null 2>&1 || status=$?
+"$WINE" "$exe" </dev/null >/dev/null 2>&1 || status=$?
 expect "exit status of the second run" "$status" 0
 expect "changes made by the second run" "$(store_changes "$after" "$(store_lines)")" ""
 
