@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # check_exe.sh TRIPLE EXE EMPTY: checks the built program: PE32 for i386 or PE32+ for x86-64 (by
-# the MinGW-w64 TRIPLE it was built with), windowed subsystem, only system DLLs imported, the
-# bare application manifest as its one resource, and a size within 1.25 times that of the empty
-# windowed program EMPTY, built with the same toolchain and flags.
+# the MinGW-w64 TRIPLE it was built with), windowed subsystem, only system DLLs imported, the bare
+# application manifest and a version resource naming the version CMakeLists.txt declares as its
+# only resources, and a size within 1.25 times that of the empty windowed program EMPTY, built
+# with the same toolchain and flags.
 set -euo pipefail
 triple=$1 exe=$2 empty=$3
 case $triple in
@@ -24,10 +25,22 @@ check "imported DLLs" "$(awk '/DLL Name:/ {print toupper($3)}' <<<"$headers" | s
     "ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL"
 
 resources=$("$triple-windres" -i "$exe" -J coff -O rc)
-check "resources" "$(grep -E '^[0-9]+ [0-9]+' <<<"$resources" | paste -sd' ')" "1 24 /* RT_MANIFEST */"
+check "resources" "$(grep -E '^[0-9]+ [0-9A-Z]+' <<<"$resources" | paste -sd' ')" \
+    "1 VERSIONINFO 1 24 /* RT_MANIFEST */"
 manifest=$(perl -ne 'while (/\\x([0-9a-f]{4})/g) { print pack("v", hex $1) }' <<<"$resources" | tr -d '\0')
 check "manifest" "$manifest" \
     '<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0"></assembly>'
+
+version=$(sed -nE 's/^project\(endpointfix VERSION ([0-9.]+).*/\1/p' "$(dirname "$0")/../CMakeLists.txt")
+field() { sed -nE "s/^ *$1 (.*)$/\1/p" <<<"$resources"; }
+value() { sed -nE "s/^ *VALUE \"$1\", \"(.*)\"$/\1/p" <<<"$resources"; }
+for name in FILEVERSION PRODUCTVERSION; do check "$name" "$(field "$name")" "${version//./, }, 0"; done
+for name in FileVersion ProductVersion; do check "$name" "$(value "$name")" "$version"; done
+check "OriginalFilename" "$(value OriginalFilename)" "$(basename "$exe")"
+for name in FileDescription ProductName InternalName; do
+    check "$name is given" "$([ -n "$(value "$name")" ] && echo yes)" yes
+done
+check "names of a company or copyright holder" "$(grep -E 'Company|Copyright|Trademark' <<<"$resources")" ""
 
 size=$(stat -c %s "$exe") floor=$(stat -c %s "$empty")
 check "size within 1.25 times the empty program's $floor bytes" \
