@@ -27,7 +27,7 @@ wine_require() {
 
 # Sets PRESET, PROGRAM, LOADER and ARCH for a run of the program in the kind of prefix this host
 # serves best: endpointfix.exe in a 32-bit prefix where the host runs 32-bit code natively,
-# otherwise endpointfix64.exe in a 64-bit one (under emulation the 32-bit program takes minutes).
+# otherwise endpointfix64.exe in a 64-bit one (under emulation a 32-bit run takes up to a minute).
 wine_pick_program() {
     host_x86_32
     if [ "$X86_32" = native ]; then
@@ -40,7 +40,8 @@ wine_pick_program() {
 # Makes DEST a copy of the booted prefix of ARCH, booting that once (the boot takes minutes under
 # emulation). A win64 prefix is booted by the 64-bit loader and gains the 32-bit parts only where
 # the host runs 32-bit code. The copy links the files the programs only read, and copies the
-# registry, which the server replaces whole when it saves it.
+# registry, which the server replaces whole when it saves it (a copy to another file system
+# copies everything).
 wine_prefix_copy() {
     local arch=$1 dest=$2 booted=$WINE_PREFIXES/$1 boot=wine
     [ "$arch" = win64 ] && boot=/usr/lib/wine/wine64
@@ -56,7 +57,7 @@ wine_prefix_copy() {
             mv "$booted.new" "$booted"
         fi
     ) 9>"$booted.lock"
-    cp -al "$booted" "$dest"
+    cp -al "$booted" "$dest" 2>/dev/null || { rm -rf "$dest" && cp -a "$booted" "$dest"; }
     cp --remove-destination "$booted"/*.reg "$dest/"
 }
 
