@@ -52,7 +52,9 @@ wine_prefix_copy() {
         if [ ! -f "$booted/system.reg" ]; then
             rm -rf "$booted.new" && mkdir -p "$booted.new"
             export WINEPREFIX=$booted.new WINEARCH=$arch WINEDEBUG=-all
-            "$boot" wineboot -i </dev/null >/dev/null 2>&1
+            # The launcher may give up waiting on a slow (emulated) boot that goes on without
+            # it; the boot is over when its server ends.
+            "$boot" wineboot -i </dev/null >/dev/null 2>&1 || true
             wineserver -w
             mv "$booted.new" "$booted"
         fi
