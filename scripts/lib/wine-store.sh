@@ -55,7 +55,11 @@ wine_prefix_copy() {
             # The launcher may give up waiting on a slow (emulated) boot that goes on without
             # it; the boot is over when its server ends.
             "$boot" wineboot -i </dev/null >/dev/null 2>&1 || true
-            wineserver -w
+            if ! timeout 900 wineserver -w; then
+                wineserver -k
+                echo "the $arch prefix did not finish booting within 15 minutes" >&2
+                exit 1
+            fi
             mv "$booted.new" "$booted"
         fi
     ) 9>"$booted.lock"
