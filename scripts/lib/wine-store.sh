@@ -4,6 +4,7 @@
 # wine (the launcher, for 32-bit programs; the default) or /usr/lib/wine/wine64.
 
 AUDIO_KEY='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\MMDevices\Audio'
+WINE64_LOADER=/usr/lib/wine/wine64
 . "$(dirname "${BASH_SOURCE[0]}")/host.sh"
 # Booted prefixes, one an architecture, that every throwaway prefix is copied from.
 WINE_PREFIXES=${WINE_PREFIXES:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build/wine}
@@ -25,15 +26,17 @@ wine_require() {
     exit 77
 }
 
-# Sets PRESET, PROGRAM, LOADER and ARCH for a run of the program in the kind of prefix this host
-# serves best: endpointfix.exe in a 32-bit prefix where the host runs 32-bit code natively,
-# otherwise endpointfix64.exe in a 64-bit one (under emulation a 32-bit run takes up to a minute).
+# Sets PRESET, TRIPLE, PROGRAM, LOADER and ARCH for a run of the program in the kind of prefix
+# this host serves best: endpointfix.exe in a 32-bit prefix where the host runs 32-bit code
+# natively, otherwise endpointfix64.exe in a 64-bit one (under emulation a 32-bit run takes up to
+# a minute).
 wine_pick_program() {
     host_x86_32
     if [ "$X86_32" = native ]; then
-        PRESET=win32 PROGRAM=endpointfix.exe LOADER=wine ARCH=win32
+        PRESET=win32 TRIPLE=i686-w64-mingw32 PROGRAM=endpointfix.exe LOADER=wine ARCH=win32
     else
-        PRESET=win64 PROGRAM=endpointfix64.exe LOADER=/usr/lib/wine/wine64 ARCH=win64
+        PRESET=win64 TRIPLE=x86_64-w64-mingw32 PROGRAM=endpointfix64.exe LOADER=$WINE64_LOADER
+        ARCH=win64
     fi
 }
 
@@ -44,7 +47,7 @@ wine_pick_program() {
 # copies everything).
 wine_prefix_copy() {
     local arch=$1 dest=$2 booted=$WINE_PREFIXES/$1 boot=wine
-    [ "$arch" = win64 ] && boot=/usr/lib/wine/wine64
+    [ "$arch" = win64 ] && boot=$WINE64_LOADER
     mkdir -p "$WINE_PREFIXES"
     rm -rf "$dest"
     (
@@ -86,7 +89,7 @@ wine_prefix_down() {
 # Runs reg.exe in the prefix's native view (the 64-bit one in a 64-bit prefix).
 store_reg() {
     if [ "$WINE_ARCH" = win64 ]; then
-        /usr/lib/wine/wine64 reg "$@" /reg:64
+        "$WINE64_LOADER" reg "$@" /reg:64
     else
         wine reg "$@"
     fi </dev/null
@@ -99,7 +102,7 @@ store_lines() {
     local file=$WINE_TMP/export.reg
     rm -f "$file"
     if [ -n "${1:-}" ]; then
-        /usr/lib/wine/wine64 reg export "$AUDIO_KEY" "$file" /y "/reg:$1"
+        "$WINE64_LOADER" reg export "$AUDIO_KEY" "$file" /y "/reg:$1"
     else
         store_reg export "$AUDIO_KEY" "$file" /y
     fi </dev/null >/dev/null 2>&1 || return 0
