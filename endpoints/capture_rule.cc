@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "endpoints/property_names.h"
+
 namespace endpointfix {
 namespace {
 
-constexpr char kDescription[] = "{a45c254e-df1c-4efd-8020-67d146a850e0},2";  // device description
-constexpr char kDeviceState[] = "DeviceState";
 constexpr char kMatch[] = "WaveOut Mix";
 constexpr std::uint32_t kMatchLength = sizeof(kMatch) - 1;
 static_assert(kMatchLength == 11);

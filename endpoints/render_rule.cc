@@ -2,14 +2,12 @@
 
 #include <cstdint>
 
+#include "endpoints/property_names.h"
 #include "endpoints/stored_values.h"
 
 namespace endpointfix {
 namespace {
 
-constexpr char kFormFactor[] = "{1da5d803-d492-4edd-8c23-e0c0ffee7f0e},0";
-constexpr char kFormat[] = "{e4870e26-3cc5-4cd2-ba46-ca0a9a70ed04},0";
-constexpr char kEightByte[] = "{e4870e26-3cc5-4cd2-ba46-ca0a9a70ed04},1";
 constexpr std::uint32_t kHeadphones = 3;
 
 bool readable(RegistryStore& store, KeyHandle key, const char* name) {
