@@ -6,12 +6,8 @@
 namespace endpointfix {
 namespace {
 
-// Error codes as the platform registry reports them, so that results read alike.
-constexpr Status kNotFound = 2;
-constexpr Status kAccessDenied = 5;
+// As the platform registry reports it, like the failures every store shares.
 constexpr Status kInvalidHandle = 6;
-constexpr Status kMoreData = 234;
-constexpr Status kNoMoreItems = 259;
 
 }  // namespace
 
@@ -32,7 +28,7 @@ Status MemoryStore::open(KeyHandle parent, const char* path, KeyHandle& out) {
     Node* node = resolve(parent);
     if (node == nullptr) return kInvalidHandle;
     node = descend(node, path);
-    if (node == nullptr) return kNotFound;
+    if (node == nullptr) return kFileNotFound;
     if (node->open_denied) return kAccessDenied;
     std::size_t slot = handles_.size();
     if (free_.empty()) {
@@ -60,12 +56,19 @@ Status MemoryStore::enumerate(KeyHandle key, std::uint32_t index, char (&name)[k
 
 Status MemoryStore::read_value(KeyHandle key, const char* name, std::uint8_t* data,
                                std::uint32_t& size) {
+    std::uint32_t type;
+    return read_typed(key, name, data, size, type);
+}
+
+Status MemoryStore::read_typed(KeyHandle key, const char* name, std::uint8_t* data,
+                               std::uint32_t& size, std::uint32_t& type) {
     ++counts_.read;
     const Node* node = resolve(key);
     if (node == nullptr) return kInvalidHandle;
     const auto it = node->values.find(std::string_view(name));
-    if (it == node->values.end()) return kNotFound;
+    if (it == node->values.end()) return kFileNotFound;
     const auto& bytes = it->second.bytes;
+    type = it->second.type;
     if (bytes.size() > size) {
         size = static_cast<std::uint32_t>(bytes.size());
         return kMoreData;
@@ -97,6 +100,14 @@ Status MemoryStore::close(KeyHandle key) {
     handles_[key.value - 1] = nullptr;
     free_.push_back(key.value - 1);
     return kSuccess;
+}
+
+Status MemoryStore::probe_set_values(const char* path) {
+    ++counts_.open;
+    ++counts_.close;
+    const Node* node = find(path);
+    if (node == nullptr) return kFileNotFound;
+    return node->open_denied || writes_denied_ ? kAccessDenied : kSuccess;
 }
 
 }  // namespace endpointfix

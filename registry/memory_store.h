@@ -11,10 +11,11 @@
 #include <vector>
 
 #include "registry/registry_store.h"
+#include "registry/store_inspector.h"
 
 namespace endpointfix {
 
-class MemoryStore final : public RegistryStore {
+class MemoryStore final : public RegistryStore, public StoreInspector {
 public:
     struct Value {
         std::uint32_t type = 0;
@@ -41,6 +42,11 @@ public:
     Status write_value(KeyHandle key, const char* name, ValueType type, const std::uint8_t* data,
                        std::uint32_t size) override;
     Status close(KeyHandle key) override;
+
+    // The check's questions. Keys whose writes are denied cannot be opened to set values.
+    Status read_typed(KeyHandle key, const char* name, std::uint8_t* data, std::uint32_t& size,
+                      std::uint32_t& type) override;
+    Status probe_set_values(const char* path) override;
 
     // Seeding, by paths below HKEY_LOCAL_MACHINE; missing keys on the way are created.
     void create_key(std::string_view path);

@@ -1,4 +1,5 @@
-// The one file that sees the Windows API: each operation is a single registry call.
+// The registry binding, which with win32_write.cc is all that sees the Windows API: each
+// operation is a single registry call.
 #include "registry/win32_store.h"
 
 #include <windows.h>
@@ -6,22 +7,38 @@
 namespace endpointfix {
 namespace {
 
+static_assert(kFileNotFound == ERROR_FILE_NOT_FOUND && kPathNotFound == ERROR_PATH_NOT_FOUND &&
+              kAccessDenied == ERROR_ACCESS_DENIED && kMoreData == ERROR_MORE_DATA &&
+              kNoMoreItems == ERROR_NO_MORE_ITEMS);
+
 HKEY to_hkey(KeyHandle key) {
     return key == kLocalMachine ? HKEY_LOCAL_MACHINE : reinterpret_cast<HKEY>(key.value);
 }
-
-}  // namespace
 
 // A 32-bit process that asks for no particular view is redirected on 64-bit Windows from
 // HKLM\SOFTWARE to HKLM\SOFTWARE\WOW6432Node, where the endpoint store does not live. Opens
 // therefore ask for the native 64-bit view, with the rights RegOpenKeyA itself would ask for;
 // 32-bit Windows ignores the flag.
-Status Win32Store::open(KeyHandle parent, const char* path, KeyHandle& out) {
+Status open_key(KeyHandle parent, const char* path, KeyHandle& out) {
     HKEY opened;
     const LONG status =
         RegOpenKeyExA(to_hkey(parent), path, 0, MAXIMUM_ALLOWED | KEY_WOW64_64KEY, &opened);
     if (status == ERROR_SUCCESS) out = KeyHandle{reinterpret_cast<std::uintptr_t>(opened)};
     return status;
+}
+
+Status read_key_value(KeyHandle key, const char* name, std::uint8_t* data, std::uint32_t& size,
+                      DWORD* type) {
+    DWORD count = size;
+    const LONG status = RegQueryValueExA(to_hkey(key), name, nullptr, type, data, &count);
+    size = count;
+    return status;
+}
+
+}  // namespace
+
+Status Win32Store::open(KeyHandle parent, const char* path, KeyHandle& out) {
+    return open_key(parent, path, out);
 }
 
 Status Win32Store::enumerate(KeyHandle key, std::uint32_t index, char (&name)[kKeyNameBuffer]) {
@@ -30,17 +47,31 @@ Status Win32Store::enumerate(KeyHandle key, std::uint32_t index, char (&name)[kK
 
 Status Win32Store::read_value(KeyHandle key, const char* name, std::uint8_t* data,
                               std::uint32_t& size) {
-    DWORD count = size;
-    const LONG status = RegQueryValueExA(to_hkey(key), name, nullptr, nullptr, data, &count);
-    size = count;
-    return status;
-}
-
-Status Win32Store::write_value(KeyHandle key, const char* name, ValueType type,
-                               const std::uint8_t* data, std::uint32_t size) {
-    return RegSetValueExA(to_hkey(key), name, 0, static_cast<DWORD>(type), data, size);
+    return read_key_value(key, name, data, size, nullptr);
 }
 
 Status Win32Store::close(KeyHandle key) { return RegCloseKey(to_hkey(key)); }
+
+Status Win32ReadOnlyStore::write_value(KeyHandle, const char*, ValueType, const std::uint8_t*,
+                                       std::uint32_t) {
+    return ERROR_ACCESS_DENIED;
+}
+
+Status Win32ReadOnlyStore::read_typed(KeyHandle key, const char* name, std::uint8_t* data,
+                                      std::uint32_t& size, std::uint32_t& type) {
+    DWORD kind = 0;
+    const Status status = read_key_value(key, name, data, size, &kind);
+    type = kind;
+    return status;
+}
+
+// The same view as the opens above, so that the key probed is the key the run would write.
+Status Win32ReadOnlyStore::probe_set_values(const char* path) {
+    HKEY opened;
+    const LONG status =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &opened);
+    if (status == ERROR_SUCCESS) RegCloseKey(opened);
+    return status;
+}
 
 }  // namespace endpointfix
