@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# check.sh CHECK FIX LOCK LOADER: the check program on Wine's registry, in a 64-bit prefix seeded
+# with store.reg: it exits 1 before a run of FIX and 0 after; its --reg file, imported into a
+# fresh copy of the store, gives what the run gives; with two keys locked by LOCK, it exits 2 and
+# names both, and FIX still exits 0 and makes every other change.
+set -euo pipefail
+check=$1 fix=$2 lock=$3 loader=$4
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../scripts/lib/wine-store.sh"
+wine_prefix_up win64 "$loader"
+trap wine_prefix_down EXIT
+fail=0
+expect() { [ "$2" = "$3" ] || { printf 'FAIL %s\n--- got\n%s\n--- want\n%s\n' "$1" "$2" "$3"; fail=1; }; }
+w() { status=0; "$WINE" "$@" </dev/null 2>/dev/null | tr -d '\r' || status=$?; }
+fresh() { store_reg delete "$AUDIO_KEY" /f >/dev/null 2>&1 || true; store_reg import "$here/store.reg" >/dev/null 2>&1; }
+
+fresh
+before=$(store_lines)
+w "$check" --reg >"$WINE_TMP/changes.reg"
+expect "status of --reg before a run" "$status" 1
+w "$check" >"$WINE_TMP/report"
+expect "status before a run" "$status" 1
+expect "the report's last line" "$(tail -n 1 "$WINE_TMP/report")" \
+    "endpointfix-check: 5 of 9 endpoints matched, 5 changes pending, 0 blocked, 0 unreadable"
+"$WINE" "$fix" </dev/null >/dev/null 2>&1
+after=$(store_lines)
+w "$check" >/dev/null
+expect "status after a run" "$status" 0
+
+fresh
+store_reg import "Z:${WINE_TMP//\//\\}\\changes.reg" >/dev/null 2>&1
+expect "the store after importing --reg" "$(store_changes "$after" "$(store_lines)")" ""
+
+fresh
+capture='{0.0.1.00000000}.{11111111-0000-0000-0000-000000000001}'
+render='{0.0.0.00000000}.{22222222-0000-0000-0000-000000000001}'
+"$WINE" "$lock" "${AUDIO_KEY#*\\}\\Capture\\$capture" "${AUDIO_KEY#*\\}\\Render\\$render\\Properties" </dev/null
+w "$check" >"$WINE_TMP/report"
+expect "status with two keys locked" "$status" 2
+expect "endpoints with blocked changes" "$(awk '/^(capture|render) / { e = $2 } / blocked: / { print e }' "$WINE_TMP/report" | LC_ALL=C sort -u)" \
+    "$(printf '%s,\n%s,' "$render" "$capture")"
+status=0
+"$WINE" "$fix" </dev/null >/dev/null 2>&1 || status=$?
+expect "status of the program with two keys locked" "$status" 0
+expect "changes made with two keys locked" "$(store_changes "$before" "$(store_lines)")" \
+    "$(grep -v -e "$capture" -e "$render" "$here/changes.txt")"
+[ "$fail" -eq 0 ] && echo "check passed: $(basename "$check")"
+exit "$fail"
