@@ -73,8 +73,7 @@ public:
 
     void read(KeyHandle key, const char* name, const StoredValue& found) override {
         unreadable += found.outcome > Outcome::kTooLarge;
-        if (name == kDescription) description_.keep(key, name, found);
-        if (name == kFormFactor) form_factor_.keep(key, name, found);
+        last_.keep(key, name, found);
         if (!in_act_) return;
         flush_held();
         held_.keep(key, name, found);
@@ -95,22 +94,24 @@ public:
     void acting(PassId pass, KeyHandle endpoint_key, KeyHandle property_key) override {
         ++matched;
         endpoint_ = endpoint_key;
-        in_act_ = true;
-        if (reg) return;
-        // The render rule's test reads no description: read it for the report, which keeps it.
-        std::uint8_t text[256];
-        std::uint32_t size = sizeof(text);
-        if (!description_.is(property_key, kDescription))
-            store->read_value(property_key, kDescription, text, size);
-        std::fprintf(out, pass == PassId::kCapture ? "capture " : "render ");
-        print_escaped(out, last_level(store->path(endpoint_key)));
-        std::fprintf(out, ", description ");
-        print_value(out, kDescription, description_.found);
-        if (form_factor_.is(property_key, kFormFactor)) {
-            std::fprintf(out, ", form factor ");
-            print_value(out, kFormFactor, form_factor_.found);
+        if (!reg) {
+            std::fprintf(out, pass == PassId::kCapture ? "capture " : "render ");
+            print_escaped(out, last_level(store->path(endpoint_key)));
+            // What the test read last is that key's.
+            if (last_.is(property_key, kFormFactor)) {
+                std::fprintf(out, ", form factor ");
+                print_value(out, kFormFactor, last_.found);
+            }
+            // The render rule's test reads no description: read it, and it is the last read.
+            std::uint8_t text[256];
+            std::uint32_t size = sizeof(text);
+            if (!last_.is(property_key, kDescription))
+                store->read_value(property_key, kDescription, text, size);
+            std::fprintf(out, ", description ");
+            print_value(out, kDescription, last_.found);
+            std::fprintf(out, "\n");
         }
-        std::fprintf(out, "\n");
+        in_act_ = true;
     }
 
     void acted() override {
@@ -185,7 +186,7 @@ private:
 
     bool in_act_;
     KeyHandle endpoint_;
-    Kept held_, description_, form_factor_;
+    Kept held_, last_;
 };
 
 }  // namespace

@@ -26,17 +26,18 @@ wine_require() {
     exit 77
 }
 
-# Sets PRESET, TRIPLE, PROGRAM, LOADER and ARCH for a run of the program in the kind of prefix
-# this host serves best: endpointfix.exe in a 32-bit prefix where the host runs 32-bit code
-# natively, otherwise endpointfix64.exe in a 64-bit one (under emulation a 32-bit run takes up to
-# a minute).
+# Sets PRESET, TRIPLE, PROGRAM, CHECK, LOADER and ARCH for a run of the program (and of its
+# check) in the kind of prefix this host serves best: endpointfix.exe in a 32-bit prefix where the
+# host runs 32-bit code natively, otherwise endpointfix64.exe in a 64-bit one (under emulation a
+# 32-bit run takes up to a minute).
 wine_pick_program() {
     host_x86_32
     if [ "$X86_32" = native ]; then
-        PRESET=win32 TRIPLE=i686-w64-mingw32 PROGRAM=endpointfix.exe LOADER=wine ARCH=win32
+        PRESET=win32 TRIPLE=i686-w64-mingw32 PROGRAM=endpointfix.exe CHECK=endpointfix-check.exe
+        LOADER=wine ARCH=win32
     else
-        PRESET=win64 TRIPLE=x86_64-w64-mingw32 PROGRAM=endpointfix64.exe LOADER=$WINE64_LOADER
-        ARCH=win64
+        PRESET=win64 TRIPLE=x86_64-w64-mingw32 PROGRAM=endpointfix64.exe
+        CHECK=endpointfix-check64.exe LOADER=$WINE64_LOADER ARCH=win64
     fi
 }
 
