@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# release.sh: the release made twice, here and from a copy of the sources at another path, later:
+# the zip and both packages must be the same byte for byte, their sums must check, and the
+# programs in the zip must be those the presets built. Then a release from the copy signed with
+# a throwaway certificate: its four programs and both packages must carry signatures that verify.
+# Prints "ok: WHAT" or "FAIL: WHAT" for each check.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 315532800)}
+say() { [ "$1" -eq 0 ] && echo "ok: $2" || echo "FAIL: $2"; }
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+mkdir "$tmp/src" "$tmp/unpacked" "$tmp/signed"
+tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$tmp/src"
+scripts/release >/dev/null
+sleep 1
+"$tmp/src/scripts/release" >/dev/null
+here=build/release there=$tmp/src/build/release
+for file in $(cd "$here" && ls ./*.zip ./*.msi); do
+    cmp -s "$here/$file" "$there/$file"; say $? "${file#./} from two places is the same"
+done
+(cd "$there" && sha256sum --quiet -c SHA256SUMS); say $? "the release's SHA256SUMS"
+unzip -q "$there"/*.zip -d "$tmp/unpacked"
+(cd "$tmp/unpacked" && sha256sum --quiet -c SHA256SUMS); say $? "the zip's SHA256SUMS"
+for program in win32/endpointfix.exe win32/endpointfix-check.exe win64/endpointfix64.exe win64/endpointfix-check64.exe; do
+    cmp -s "build/$program" "$tmp/unpacked/${program#*/}"; say $? "${program#*/} is the one built here"
+done
+# A certificate valid from before the last commit, which stands for the signing time.
+(cd "$tmp" && faketime '2000-01-01 00:00:00' openssl req -x509 -newkey rsa:2048 -nodes -days 36500 \
+    -subj "/CN=endpointfix test" -addext extendedKeyUsage=codeSigning -keyout key.pem -out cert.pem &&
+    openssl pkcs12 -export -in cert.pem -inkey key.pem -out cert.pfx -passout pass:test-only) >/dev/null 2>&1
+ENDPOINTFIX_SIGN_PFX=$tmp/cert.pfx ENDPOINTFIX_SIGN_PASSWORD=test-only "$tmp/src/scripts/release" >/dev/null
+unzip -q "$there"/*.zip -d "$tmp/signed"
+for file in "$tmp/signed"/*.exe "$there"/*.msi; do
+    osslsigncode verify -CAfile "$tmp/cert.pem" -in "$file" >/dev/null 2>&1; say $? "signature of $(basename "$file")"
+done
