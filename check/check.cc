@@ -24,21 +24,6 @@ const char* last_level(const char* path) {
     return last;
 }
 
-// The .reg format escapes backslashes and quotes in value names; the run's names have neither.
-constexpr bool plain_in_reg_file(const char* name) {
-    for (; *name; ++name)
-        if (*name == '\\' || *name == '"' || static_cast<unsigned char>(*name) < 0x20) return false;
-    return true;
-}
-static_assert(plain_in_reg_file(kDeviceState) && plain_in_reg_file(kFormat) &&
-              plain_in_reg_file(kEightByte));
-
-bool has_control(const char* s) {
-    for (; *s; ++s)
-        if (static_cast<std::uint8_t>(*s) < 0x20 || *s == 0x7f) return true;
-    return false;
-}
-
 // A value a read found, kept past the read. Value names are the run's own constants, which
 // need no escaping, outlive the run and are told apart by address.
 struct Kept {
@@ -86,7 +71,7 @@ public:
         changes += write.change;
         blocked += write.change && write.access != Outcome::kDone;
         if (!reg) return value_line(key, name, before, &write);
-        if (write.change) reg_line(store->path(key), name, write);
+        if (write.change) print_reg_change(out, store->path(key), name, write);
     }
 
     void refused(const char*, Outcome) override { ++unreadable; }
@@ -161,27 +146,6 @@ private:
                          write->access == Outcome::kDenied ? "access denied" : "cannot open the key",
                          kAsSystem);
         }
-    }
-
-    // A line break in a key's name would let the registry's text add lines of its own to a
-    // file that is meant to be imported: such a change is named in a comment instead.
-    void reg_line(const char* path, const char* name, const PendingWrite& write) {
-        if (!path || has_control(path)) {
-            std::fprintf(out, "; left out, control characters in its key: ");
-            print_escaped(out, path);
-            std::fprintf(out, "\\%s\n", name);
-            return;
-        }
-        std::fprintf(out, "\n[HKEY_LOCAL_MACHINE\\%s]\n\"%s\"=", path, name);
-        const auto type = static_cast<std::uint32_t>(write.type);
-        const std::uint8_t* b = write.bytes;
-        if (type == 4 && write.size == 4) {
-            std::fprintf(out, "dword:%02x%02x%02x%02x\n", b[3], b[2], b[1], b[0]);
-            return;
-        }
-        std::fprintf(out, type == 3 ? "hex:" : "hex(%x):", type);
-        for (std::uint32_t i = 0; i < write.size; ++i) std::fprintf(out, i ? ",%02x" : "%02x", b[i]);
-        std::fprintf(out, "\n");
     }
 
     bool in_act_;

@@ -20,4 +20,8 @@ void print_escaped(std::FILE* out, const char* s);
 // named), quoted text, or the size and first eight bytes of anything else.
 void print_value(std::FILE* out, const char* name, const StoredValue& v);
 
+// Prints a pending write of value `name` (one of the run's constants) of the key at `path`
+// (below HKEY_LOCAL_MACHINE, or null where unknown) as a .reg file's key and value lines.
+void print_reg_change(std::FILE* out, const char* path, const char* name, const PendingWrite& write);
+
 }  // namespace endpointfix
