@@ -13,6 +13,10 @@ MSI_UPGRADE_CODE_x64=043855C5-E00A-42E3-8A83-29727F88CCBF
 MSI_COMPONENT_CODE_x86=0A3C1D4E-DB98-484C-858A-3D1DA5F08BE7
 MSI_COMPONENT_CODE_x64=818FE82F-E53F-4C86-840C-6B3DBFA32314
 
+# The public properties the installer service is handed even where a user without rights starts
+# the install (wixl writes the first two; it has no way to mark STARTUPTASK so).
+MSI_SECURE_PROPERTIES="WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;STARTUPTASK"
+
 # name_uuid NAME: a UUID made from the SHA-1 of NAME (version 5 layout), the same for the same
 # name: the product and package codes are new for every version and kind, and fixed for each.
 name_uuid() {
@@ -54,6 +58,8 @@ build_msi() {
         -D ProgramFiles="$folder" -D Win64="$([ "$kind" = x64 ] && echo yes || echo no)" \
         -D ProductCode="$(name_uuid "$kind $version product")" -D UpgradeCode="${!upgrade}" \
         -D ComponentCode="${!component}" "$MSI_PACKAGING/endpointfix.wxs") &&
+        TZ=UTC faketime -f "$when" msibuild "$out" \
+            -q "UPDATE \`Property\` SET \`Value\` = '$MSI_SECURE_PROPERTIES' WHERE \`Property\` = 'SecureCustomProperties'" &&
         TZ=UTC faketime -f "$when" msibuild "$out" -s "endpointfix $version ($kind)" endpointfix \
             "$template" "{$(name_uuid "$kind $version package")}"
     local status=$?
