@@ -59,8 +59,10 @@ int run(RegistryStore& store) {
 }
 
 int run(RegistryStore& store, RuleWatch& watch) {
-    return run_passes(store, [&watch](RegistryStore& s, KeyHandle root, const Pass& pass,
-                                      PassId id) { walk(s, root, WatchedRule(pass.rule, id, watch)); });
+    return run_passes(store,
+                      [&watch](RegistryStore& s, KeyHandle root, const Pass& pass, PassId id) {
+                          walk(s, root, WatchedRule(pass.rule, id, watch));
+                      });
 }
 
 }  // namespace endpointfix

@@ -106,9 +106,11 @@ public:
 
     int finish() {
         if (!reg) {
-            std::fprintf(out, "endpointfix-check: %u of %u endpoints matched, %u changes pending, "
-                         "%u blocked, %u unreadable%s\n", matched, endpoints, changes, blocked,
-                         unreadable, blocked ? kAsSystem : "");
+            std::fprintf(out,
+                         "endpointfix-check: %u of %u endpoints matched, %u changes pending, "
+                         "%u blocked, %u unreadable%s\n",
+                         matched, endpoints, changes, blocked, unreadable,
+                         blocked ? kAsSystem : "");
         }
         if (blocked || unreadable) return kBlockedOrUnreadable;
         return changes ? kChangesPending : kNothingToChange;
@@ -138,13 +140,15 @@ private:
             std::fprintf(out, ": ok\n");
         } else if (write->access == Outcome::kDone) {
             std::fprintf(out, " -> ");
-            print_value(out, name, {Outcome::kDone, static_cast<std::uint32_t>(write->type),
-                                    write->size, write->bytes});
+            print_value(out, name,
+                        {Outcome::kDone, static_cast<std::uint32_t>(write->type), write->size,
+                         write->bytes});
             std::fprintf(out, "\n");
         } else {
-            std::fprintf(out, " -> blocked: %s%s\n",
-                         write->access == Outcome::kDenied ? "access denied" : "cannot open the key",
-                         kAsSystem);
+            std::fprintf(
+                out, " -> blocked: %s%s\n",
+                write->access == Outcome::kDenied ? "access denied" : "cannot open the key",
+                kAsSystem);
         }
     }
 

@@ -23,5 +23,6 @@ int main(int argc, char** argv) {
         return help ? 0 : kUsage;
     }
     Win32ReadOnlyStore registry;
-    return run_check(registry, registry, stdout, *option ? CheckOutput::kRegFile : CheckOutput::kReport);
+    return run_check(registry, registry, stdout,
+                     *option ? CheckOutput::kRegFile : CheckOutput::kReport);
 }

@@ -25,7 +25,8 @@ bool has_control(const char* s) {
 
 // A line break in a key's name would let the registry's text add lines of its own to a file that
 // is meant to be imported: such a change is named in a comment instead.
-void print_reg_change(std::FILE* out, const char* path, const char* name, const PendingWrite& write) {
+void print_reg_change(std::FILE* out, const char* path, const char* name,
+                      const PendingWrite& write) {
     if (!path || has_control(path)) {
         std::fprintf(out, "; left out, control characters in its key: ");
         print_escaped(out, path);

@@ -22,6 +22,7 @@ void print_value(std::FILE* out, const char* name, const StoredValue& v);
 
 // Prints a pending write of value `name` (one of the run's constants) of the key at `path`
 // (below HKEY_LOCAL_MACHINE, or null where unknown) as a .reg file's key and value lines.
-void print_reg_change(std::FILE* out, const char* path, const char* name, const PendingWrite& write);
+void print_reg_change(std::FILE* out, const char* path, const char* name,
+                      const PendingWrite& write);
 
 }  // namespace endpointfix

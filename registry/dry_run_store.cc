@@ -17,8 +17,8 @@ Status DryRunStore::open(KeyHandle parent, const char* path, KeyHandle& out) {
     OpenKey* slot = keys_;
     while (slot < keys_ + kTrackedKeys - 1 && slot->handle.value != 0) ++slot;
     const char* up = this->path(parent);
-    const bool known = slot->handle.value == 0 && up &&
-                       std::strlen(up) + std::strlen(path) + 2 <= kPathBuffer;
+    const bool known =
+        slot->handle.value == 0 && up && std::strlen(up) + std::strlen(path) + 2 <= kPathBuffer;
     if (known) std::sprintf(slot->path, *up ? "%s\\%s" : "%s%s", up, path);
     const Status status = inner_.open(parent, path, out);
     const Outcome result = outcome(status);
@@ -71,9 +71,9 @@ Status DryRunStore::write_value(KeyHandle key, const char* name, ValueType type,
                       before.type == static_cast<std::uint32_t>(type) && before.size == size &&
                       std::memcmp(before.bytes, data, size) == 0;
     const char* at = path(key);
-    const Outcome access =
-        same ? Outcome::kDone
-             : at ? outcome(inspector_.probe_set_values(at)) : Outcome::kFailed;
+    const Outcome access = same ? Outcome::kDone
+                           : at ? outcome(inspector_.probe_set_values(at))
+                                : Outcome::kFailed;
     listener_.write(key, name, before, {type, data, size, !same, access});
     return kSuccess;
 }

@@ -82,7 +82,7 @@ private:
     // what it could not read back): where it found the value absent, or too large and of
     // another size, it tells what the write needs to know without another read.
     struct LastRead {
-        KeyHandle key;  // 0 where there is none
+        KeyHandle key;     // 0 where there is none
         const char* name;  // compared by address: the run names values by its constants
         Outcome outcome;
         std::uint32_t size;

@@ -14,13 +14,18 @@ enum class Outcome : std::uint8_t { kDone, kAbsent, kTooLarge, kDenied, kFailed 
 
 constexpr Outcome outcome(Status status) {
     switch (status) {
-        case kSuccess: return Outcome::kDone;
+        case kSuccess:
+            return Outcome::kDone;
         case kFileNotFound:
         case kPathNotFound:
-        case kNoMoreItems: return Outcome::kAbsent;
-        case kMoreData: return Outcome::kTooLarge;
-        case kAccessDenied: return Outcome::kDenied;
-        default: return Outcome::kFailed;
+        case kNoMoreItems:
+            return Outcome::kAbsent;
+        case kMoreData:
+            return Outcome::kTooLarge;
+        case kAccessDenied:
+            return Outcome::kDenied;
+        default:
+            return Outcome::kFailed;
     }
 }
 

@@ -45,7 +45,8 @@ TEST(DryRun, AWriteIsAChangeUnlessTheSameTypeAndBytesAreStored) {
         run(dry);
         ASSERT_EQ(writes.seen.size(), 1u) << c.name;
         EXPECT_EQ(writes.seen[0].change, c.want_change) << c.name;
-        EXPECT_EQ(writes.seen[0].access, c.deny_writes ? Outcome::kDenied : Outcome::kDone) << c.name;
+        EXPECT_EQ(writes.seen[0].access, c.deny_writes ? Outcome::kDenied : Outcome::kDone)
+            << c.name;
         EXPECT_EQ(store.dump(), before) << c.name << ": the dry run changed the store";
         EXPECT_EQ(store.open_handles(), 0u) << c.name;
     }

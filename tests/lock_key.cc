@@ -1,7 +1,8 @@
 // lock_key PATH...: lets everyone read these keys below HKEY_LOCAL_MACHINE (native view) and only
 // SYSTEM write them, as some Windows installations lock the endpoint store. Exits 1 on failure.
 #include <windows.h>
-#include <sddl.h>
+
+#include <sddl.h>  // after windows.h, which it needs
 
 int main(int argc, char** argv) {
     PSECURITY_DESCRIPTOR sd = nullptr;
