@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "check/check.h"
 #include "check/text.h"
 #include "registry/dry_run_store.h"
 #include "tests/endpoint_store.h"
@@ -49,6 +50,32 @@ TEST(DryRun, AWriteIsAChangeUnlessTheSameTypeAndBytesAreStored) {
             << c.name;
         EXPECT_EQ(store.dump(), before) << c.name << ": the dry run changed the store";
         EXPECT_EQ(store.open_handles(), 0u) << c.name;
+    }
+}
+
+TEST(Check, ExitStatusSaysWhatARunWouldDo) {
+    const std::string mix = kCapture + "\\{0.0.1.00000000}.{mix}";
+    const struct {
+        const char* name;
+        bool store, deny_open, deny_writes;
+        Bytes state;
+        int want;
+    } cases[] = {
+        {"no store", false, false, false, {}, kNothingToChange},
+        {"already active", true, false, false, kActive, kNothingToChange},
+        {"pending", true, false, false, hex("04 00 00 00"), kChangesPending},
+        {"blocked", true, false, true, hex("04 00 00 00"), kBlockedOrUnreadable},
+        {"root unreadable", true, true, false, kActive, kBlockedOrUnreadable},
+    };
+    for (const auto& c : cases) {
+        MemoryStore store;
+        if (c.store) store.set_string(mix + "\\Properties", kDescription, "WaveOut Mix");
+        if (c.store) store.set_value(mix, "DeviceState", kDword, c.state);
+        if (c.deny_open) store.deny_open(kCapture);
+        if (c.deny_writes) store.deny_writes();
+        std::FILE* out = std::tmpfile();
+        EXPECT_EQ(run_check(store, store, out, CheckOutput::kReport), c.want) << c.name;
+        std::fclose(out);
     }
 }
 
