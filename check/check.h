@@ -21,8 +21,8 @@ enum class CheckOutput { kReport, kRegFile };
 // Runs the check over `registry` (seen through `inspector` too) and prints to `out`, changing
 // nothing. The report has a block for each endpoint a rule acts on: a line with the pass, the
 // endpoint key and its description, then a line for each value the act reads or writes, with
-// its content and what the run would do to it; lines for keys and values that cannot be read;
-// and last a one-line summary. The .reg file holds exactly the pending changes, blocked ones
+// its content and what the run would do to it; and last a one-line summary, which also counts the
+// endpoints no rule matched and the keys and values that could not be read. The .reg file holds exactly the pending changes, blocked ones
 // included, so that importing it makes the changes a run would. Returns the exit status.
 int run_check(RegistryStore& registry, StoreInspector& inspector, std::FILE* out,
               CheckOutput output);

@@ -1,7 +1,8 @@
 // A RegistryStore that runs the program without changing anything: it forwards every open,
 // enumeration, read and close to the registry it wraps, and in place of each write it works out
 // what the write would do and tells its listener. The check runs the program's own run sequence
-// over it, so that what it reports is decided by the rules themselves.
+// over it, so that what it reports is decided by the rules themselves. Value names are compared
+// by address, not by text: the run names values by the constants of endpoints/property_names.h.
 #pragma once
 
 #include <cstddef>
