@@ -15,16 +15,28 @@ inline constexpr int kNothingToChange = 0;
 inline constexpr int kChangesPending = 1;       // and this account may make them all
 inline constexpr int kBlockedOrUnreadable = 2;  // a change is blocked, or the store unreadable
 inline constexpr int kUsage = 3;
+inline constexpr int kOutputFailed = 4;  // the report or .reg file was not written in full
 
 enum class CheckOutput { kReport, kRegFile };
+
+struct CheckOptions {
+    CheckOutput output = CheckOutput::kReport;
+    const char* program = "endpointfix-check";  // begins the summary and the messages
+    bool utf8 = false;      // registry text printed as UTF-8 (it is Windows-1252), not as it stands
+    bool applying = false;  // the changes are being made: the summary says "made", not "pending"
+    std::uint32_t* changes = nullptr;  // where set, receives the number of changes
+};
 
 // Runs the check over `registry` (seen through `inspector` too) and prints to `out`, changing
 // nothing. The report has a block for each endpoint a rule acts on: a line with the pass, the
 // endpoint key and its description, then a line for each value the act reads or writes, with
-// its content and what the run would do to it; and last a one-line summary, which also counts the
-// endpoints no rule matched and the keys and values that could not be read. The .reg file holds exactly the pending changes, blocked ones
-// included, so that importing it makes the changes a run would. Returns the exit status.
+// its content and what the run would do to it. A line names each key that cannot be read in
+// full. Last comes a one-line summary, which also counts the endpoints no rule matched and says
+// where there is no endpoint store at all. The .reg file holds exactly the pending changes,
+// blocked ones included, so that importing it makes the changes a run would; keys that cannot
+// be read are named in its comments. Returns the exit status: kOutputFailed, with a line on
+// stderr, where `out` could not be written in full.
 int run_check(RegistryStore& registry, StoreInspector& inspector, std::FILE* out,
-              CheckOutput output);
+              const CheckOptions& options);
 
 }  // namespace endpointfix

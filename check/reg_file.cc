@@ -15,34 +15,31 @@ constexpr bool plain_in_reg_file(const char* name) {
 static_assert(plain_in_reg_file(kDeviceState) && plain_in_reg_file(kFormat) &&
               plain_in_reg_file(kEightByte));
 
-bool has_control(const char* s) {
-    for (; *s; ++s)
-        if (static_cast<std::uint8_t>(*s) < 0x20 || *s == 0x7f) return true;
-    return false;
-}
-
 }  // namespace
 
 // A line break in a key's name would let the registry's text add lines of its own to a file that
 // is meant to be imported: such a change is named in a comment instead.
-void print_reg_change(std::FILE* out, const char* path, const char* name,
+void print_reg_change(const Output& out, const char* path, const char* name,
                       const PendingWrite& write) {
+    std::FILE* f = out.file;
     if (!path || has_control(path)) {
-        std::fprintf(out, "; left out, control characters in its key: ");
+        std::fprintf(f, "; left out, control characters in its key: ");
         print_escaped(out, path);
-        std::fprintf(out, "\\%s\n", name);
+        std::fprintf(f, "\\%s\n", name);
         return;
     }
-    std::fprintf(out, "\n[HKEY_LOCAL_MACHINE\\%s]\n\"%s\"=", path, name);
+    std::fprintf(f, "\n[HKEY_LOCAL_MACHINE\\");
+    print_escaped(out, path);  // no control bytes: as it stands, or in UTF-8
+    std::fprintf(f, "]\n\"%s\"=", name);
     const auto type = static_cast<std::uint32_t>(write.type);
     const std::uint8_t* b = write.bytes;
     if (type == 4 && write.size == 4) {
-        std::fprintf(out, "dword:%02x%02x%02x%02x\n", b[3], b[2], b[1], b[0]);
+        std::fprintf(f, "dword:%02x%02x%02x%02x\n", b[3], b[2], b[1], b[0]);
         return;
     }
-    std::fprintf(out, type == 3 ? "hex:" : "hex(%x):", type);
-    for (std::uint32_t i = 0; i < write.size; ++i) std::fprintf(out, i ? ",%02x" : "%02x", b[i]);
-    std::fprintf(out, "\n");
+    std::fprintf(f, type == 3 ? "hex:" : "hex(%x):", type);
+    for (std::uint32_t i = 0; i < write.size; ++i) std::fprintf(f, i ? ",%02x" : "%02x", b[i]);
+    std::fprintf(f, "\n");
 }
 
 }  // namespace endpointfix

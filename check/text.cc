@@ -6,46 +6,61 @@
 
 namespace endpointfix {
 
+bool is_control(std::uint8_t c) { return c < 0x20 || c == 0x7f || (c >= 0x80 && c <= 0x9f); }
+
+bool has_control(const char* s) {
+    for (; *s; ++s)
+        if (is_control(static_cast<std::uint8_t>(*s))) return true;
+    return false;
+}
+
 // Output goes through fprintf alone, which the runtime has already, so that the program imports
 // no more of it than it must.
-void print_escaped(std::FILE* out, const std::uint8_t* s, std::size_t n) {
+void print_escaped(const Output& out, const std::uint8_t* s, std::size_t n) {
     for (std::size_t i = 0; i < n && s[i] != 0; ++i) {
         const std::uint8_t c = s[i];
-        std::fprintf(out, c < 0x20 || c == 0x7f || (c >= 0x80 && c <= 0x9f) ? "\\x%02x" : "%c", c);
+        if (is_control(c))
+            std::fprintf(out.file, "\\x%02x", c);
+        else if (c >= 0xa0 && out.utf8)  // Windows-1252 from 0xa0 is Latin-1
+            std::fprintf(out.file, "%c%c", 0xc0 | c >> 6, 0x80 | (c & 0x3f));
+        else
+            std::fprintf(out.file, "%c", c);
     }
 }
 
-void print_escaped(std::FILE* out, const char* s) {
+void print_escaped(const Output& out, const char* s) {
     if (s == nullptr) s = "(unknown key)";
     print_escaped(out, reinterpret_cast<const std::uint8_t*>(s), std::strlen(s));
 }
 
-void print_value(std::FILE* out, const char* name, const StoredValue& v) {
+void print_value(const Output& out, const char* name, const StoredValue& v) {
     static const char* const kUnread[] = {"", "absent", "%u bytes, too large to read back",
                                           "unreadable (access denied)", "unreadable"};
     static const char* const kFlags[] = {"active", "disabled", "not present", "unplugged"};
+    std::FILE* f = out.file;
     const std::uint8_t* b = v.bytes;
     if (v.outcome != Outcome::kDone) {
-        std::fprintf(out, kUnread[static_cast<int>(v.outcome)], v.size);
+        std::fprintf(f, kUnread[static_cast<int>(v.outcome)], v.size);
     } else if (v.type == 4 && v.size == 4) {
         const std::uint32_t n = b[0] | b[1] << 8 | b[2] << 16 | std::uint32_t{b[3]} << 24;
-        std::fprintf(out, "0x%08x", n);
+        std::fprintf(f, "0x%08x", n);
+        if (name == kFormFactor && n == 3) std::fprintf(f, " (headphones)");
         if (name != kDeviceState) return;
         // Bits without a name show in the number alone.
         const char* sep = " (";
         for (int bit = 0; bit < 4; ++bit) {
             if ((n >> bit & 1) == 0) continue;
-            std::fprintf(out, "%s%s", sep, kFlags[bit]);
+            std::fprintf(f, "%s%s", sep, kFlags[bit]);
             sep = ", ";
         }
-        if (n & 0xf) std::fprintf(out, ")");
+        if (n & 0xf) std::fprintf(f, ")");
     } else if ((v.type == 1 || v.type == 2) && v.size != 0) {
-        std::fprintf(out, "\"");
+        std::fprintf(f, "\"");
         print_escaped(out, b, v.size);
-        std::fprintf(out, "\"");
+        std::fprintf(f, "\"");
     } else {
-        std::fprintf(out, "%u bytes:", v.size);
-        for (std::uint32_t i = 0; i < v.size && i < 8; ++i) std::fprintf(out, " %02x", b[i]);
+        std::fprintf(f, "%u bytes:", v.size);
+        for (std::uint32_t i = 0; i < v.size && i < 8; ++i) std::fprintf(f, " %02x", b[i]);
     }
 }
 

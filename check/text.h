@@ -9,20 +9,32 @@
 
 namespace endpointfix {
 
-// Prints registry text, which is untrusted: every control byte (below 0x20, 0x7f, and 0x80 to
-// 0x9f) as \xHH, so that it cannot move the cursor, clear the screen or start a line of its
-// own. Other bytes stand as they are. Stops at a zero byte or after `n` bytes; a null text is
-// an unknown key.
-void print_escaped(std::FILE* out, const std::uint8_t* s, std::size_t n);
-void print_escaped(std::FILE* out, const char* s);
+// Where the check prints. Registry text is 8-bit ANSI text (Windows-1252 where it comes from a
+// hive file); `utf8` prints its letters as UTF-8, for a terminal that reads UTF-8.
+struct Output {
+    std::FILE* file;
+    bool utf8;
+};
+
+// Whether registry text holds a control byte: below 0x20, 0x7f, or 0x80 to 0x9f (C1 controls
+// on a terminal that reads ISO 8859 or UTF-8).
+bool is_control(std::uint8_t c);
+bool has_control(const char* s);
+
+// Prints registry text, which is untrusted: every control byte as \xHH, so that it cannot move
+// the cursor, clear the screen or start a line of its own. Other bytes stand as they are, or as
+// UTF-8. Stops at a zero byte or after `n` bytes; a null text is an unknown key.
+void print_escaped(const Output& out, const std::uint8_t* s, std::size_t n);
+void print_escaped(const Output& out, const char* s);
 
 // Prints a value: absent or why it cannot be read, a DWORD in hex (DeviceState with its flags
-// named), quoted text, or the size and first eight bytes of anything else.
-void print_value(std::FILE* out, const char* name, const StoredValue& v);
+// named, form factor 3 as headphones), quoted text, or the size and first eight bytes of
+// anything else.
+void print_value(const Output& out, const char* name, const StoredValue& v);
 
 // Prints a pending write of value `name` (one of the run's constants) of the key at `path`
 // (below HKEY_LOCAL_MACHINE, or null where unknown) as a .reg file's key and value lines.
-void print_reg_change(std::FILE* out, const char* path, const char* name,
+void print_reg_change(const Output& out, const char* path, const char* name,
                       const PendingWrite& write);
 
 }  // namespace endpointfix

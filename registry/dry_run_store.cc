@@ -23,8 +23,12 @@ Status DryRunStore::open(KeyHandle parent, const char* path, KeyHandle& out) {
     const Status status = inner_.open(parent, path, out);
     const Outcome result = outcome(status);
     if (result == Outcome::kDone && known) slot->handle = out;
-    if (result != Outcome::kDone && result != Outcome::kAbsent)
-        listener_.refused(known ? slot->path : nullptr, result);
+    if (result == Outcome::kDone) listener_.opened(out);
+    // Below HKEY_LOCAL_MACHINE the run opens its roots, which may be absent; below any other key
+    // only names it has just listed there.
+    const bool listed_name = !(parent == kLocalMachine);
+    if (result != Outcome::kDone && (result != Outcome::kAbsent || listed_name))
+        listener_.refused(known ? slot->path : nullptr, result, false);
     return status;
 }
 
@@ -32,8 +36,8 @@ Status DryRunStore::enumerate(KeyHandle key, std::uint32_t index, char (&name)[k
     const Status status = inner_.enumerate(key, index, name);
     const Outcome result = outcome(status);
     if (result == Outcome::kDone) listener_.listed(key);
-    // A name too long for the buffer ends the enumeration, as absence does.
-    if (result > Outcome::kTooLarge) listener_.refused(path(key), result);
+    if (result != Outcome::kDone && status != kNoMoreItems)
+        listener_.refused(path(key), result, true);
     return status;
 }
 

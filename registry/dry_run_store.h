@@ -37,15 +37,20 @@ struct PendingWrite {
 // a value points at are valid for the call only.
 class DryRunListener {
 public:
+    // `key` was opened.
+    virtual void opened(KeyHandle key) = 0;
     // A subkey of `key` was listed.
     virtual void listed(KeyHandle key) = 0;
     virtual void read(KeyHandle key, const char* name, const StoredValue& found) = 0;
     virtual void write(KeyHandle key, const char* name, const StoredValue& before,
                        const PendingWrite& write) = 0;
-    // An open of `path` (null where unknown), or an enumeration of the key at `path`, was
-    // refused or failed: the store is there but cannot be read. Absent keys and the end of an
-    // enumeration are no refusals.
-    virtual void refused(const char* path, Outcome why) = 0;
+    // An open of `path` (null where unknown), or where `listing`, an enumeration of the key at
+    // `path`, failed: the store is there but cannot be read in full. An absent root and the end
+    // of an enumeration ("no more items") are no refusals; a subkey that was listed and cannot
+    // be opened is one, whatever the reason (not found included: a name that the listing
+    // garbled, or a key deleted since), and so is an enumeration that ends for any other reason
+    // (a name too long for the buffer among them).
+    virtual void refused(const char* path, Outcome why, bool listing) = 0;
 
 protected:
     ~DryRunListener() = default;  // not owned through this interface

@@ -16,9 +16,30 @@ struct Writes final : DryRunListener {
     void write(KeyHandle, const char*, const StoredValue&, const PendingWrite& w) override {
         seen.push_back(w);
     }
+    void opened(KeyHandle) override {}
     void listed(KeyHandle) override {}
     void read(KeyHandle, const char*, const StoredValue&) override {}
-    void refused(const char*, Outcome) override {}
+    void refused(const char*, Outcome, bool) override {}
+};
+
+// A store whose key "{gone}" is listed but deleted before it can be opened.
+struct VanishingStore final : RegistryStore {
+    explicit VanishingStore(RegistryStore& store) : inner(store) {}
+    RegistryStore& inner;
+    Status open(KeyHandle parent, const char* path, KeyHandle& out) override {
+        return std::string_view(path) == "{gone}" ? kFileNotFound : inner.open(parent, path, out);
+    }
+    Status enumerate(KeyHandle key, std::uint32_t i, char (&name)[kKeyNameBuffer]) override {
+        return inner.enumerate(key, i, name);
+    }
+    Status read_value(KeyHandle k, const char* n, std::uint8_t* d, std::uint32_t& s) override {
+        return inner.read_value(k, n, d, s);
+    }
+    Status write_value(KeyHandle k, const char* n, ValueType t, const std::uint8_t* d,
+                       std::uint32_t s) override {
+        return inner.write_value(k, n, t, d, s);
+    }
+    Status close(KeyHandle key) override { return inner.close(key); }
 };
 
 TEST(DryRun, AWriteIsAChangeUnlessTheSameTypeAndBytesAreStored) {
@@ -55,27 +76,70 @@ TEST(DryRun, AWriteIsAChangeUnlessTheSameTypeAndBytesAreStored) {
 
 TEST(Check, ExitStatusSaysWhatARunWouldDo) {
     const std::string mix = kCapture + "\\{0.0.1.00000000}.{mix}";
+    const std::string overlong(256, '0');  // listed before the other endpoints
     const struct {
         const char* name;
         bool store, deny_open, deny_writes;
         Bytes state;
+        const char* other_endpoint;  // added beside the endpoint, where set
+        bool deny_other, full_output;
         int want;
+        std::string want_line;  // a line the report must hold, where set
     } cases[] = {
-        {"no store", false, false, false, {}, kNothingToChange},
-        {"already active", true, false, false, kActive, kNothingToChange},
-        {"pending", true, false, false, hex("04 00 00 00"), kChangesPending},
-        {"blocked", true, false, true, hex("04 00 00 00"), kBlockedOrUnreadable},
-        {"root unreadable", true, true, false, kActive, kBlockedOrUnreadable},
+        {"no store",
+         false,
+         false,
+         false,
+         {},
+         nullptr,
+         false,
+         false,
+         kNothingToChange,
+         "endpointfix-check: no endpoint store here, nothing to change"},
+        {"already active", true, false, false, kActive, nullptr, false, false, kNothingToChange,
+         "endpointfix-check: 1 of 1 endpoints matched, 0 changes pending, 0 blocked, 0 unreadable"},
+        {"pending", true, false, false, hex("04 00 00 00"), nullptr, false, false, kChangesPending,
+         "    DeviceState: 0x00000004 (not present) -> 0x00000001 (active)"},
+        {"blocked", true, false, true, hex("04 00 00 00"), nullptr, false, false,
+         kBlockedOrUnreadable,
+         "    DeviceState: 0x00000004 (not present) -> blocked: access denied (run endpointfix as "
+         "SYSTEM)"},
+        {"root unreadable", true, true, false, kActive, nullptr, false, false, kBlockedOrUnreadable,
+         "unreadable: " + kCapture + ": access denied"},
+        {"long name before other endpoints", true, false, false, kActive, overlong.c_str(), false,
+         false, kBlockedOrUnreadable,
+         "unreadable: " + kCapture +
+             " (its subkeys): a subkey's name is too long to list; later subkeys not seen"},
+        {"key gone between listing and opening", true, false, false, kActive, "{gone}", false,
+         false, kBlockedOrUnreadable,
+         "unreadable: " + kCapture + "\\{gone}: not found by the name it is listed by"},
+        {"key denied, name escaped", true, false, false, kActive, "{x\x1b[2J}", true, false,
+         kBlockedOrUnreadable, "unreadable: " + kCapture + "\\{x\\x1b[2J}: access denied"},
+        {"output cannot be written", true, false, false, hex("04 00 00 00"), nullptr, false, true,
+         kOutputFailed, ""},
     };
     for (const auto& c : cases) {
         MemoryStore store;
         if (c.store) store.set_string(mix + "\\Properties", kDescription, "WaveOut Mix");
         if (c.store) store.set_value(mix, "DeviceState", kDword, c.state);
+        if (c.other_endpoint) store.create_key(kCapture + "\\" + c.other_endpoint);
+        if (c.deny_other) store.deny_open(kCapture + "\\" + c.other_endpoint);
         if (c.deny_open) store.deny_open(kCapture);
         if (c.deny_writes) store.deny_writes();
-        std::FILE* out = std::tmpfile();
-        EXPECT_EQ(run_check(store, store, out, CheckOutput::kReport), c.want) << c.name;
+        VanishingStore vanishing(store);
+        std::FILE* out = c.full_output ? std::fopen("/dev/full", "w") : std::tmpfile();
+        ASSERT_NE(out, nullptr) << c.name;
+        EXPECT_EQ(run_check(vanishing, store, out, {}), c.want) << c.name;
+        std::string report(8192, '\0');
+        std::rewind(out);
+        report.resize(std::fread(report.data(), 1, report.size(), out));
         std::fclose(out);
+        if (!c.want_line.empty()) {
+            EXPECT_NE(report.find(c.want_line + "\n"), std::string::npos)
+                << c.name << ": want the line\n"
+                << c.want_line << "\ngot the report\n"
+                << report;
+        }
     }
 }
 
@@ -90,7 +154,7 @@ TEST(Escaping, ControlBytesOfRegistryTextCannotReachTheTerminal) {
     };
     for (const auto& c : cases) {
         std::FILE* out = std::tmpfile();
-        print_escaped(out, c.text);
+        print_escaped({out, false}, c.text);
         std::rewind(out);
         char got[64] = {};
         got[std::fread(got, 1, sizeof(got) - 1, out)] = '\0';

@@ -1,0 +1,23 @@
+// What can be known of a hive file from its base block and first bin, before anything else reads
+// it: whether it is a hive at all, whether it is whole, and whether it is dirty.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace endpointfix::offline {
+
+struct HiveFileState {
+    std::string damage;     // why the file cannot be serviced; empty where it can
+    bool dirty = false;     // its sequence numbers differ: recent changes wait in its logs
+    unsigned sequence = 0;  // the base block's first sequence number
+};
+
+// Reads the base block and the first bin's header of the file open at `fd`.
+HiveFileState inspect_hive_file(int fd);
+
+// The transaction logs that stand beside `hive`: HIVE.LOG, HIVE.LOG1, HIVE.LOG2, in any letter
+// case of the suffix, as paths.
+std::vector<std::string> transaction_logs(const std::string& hive);
+
+}  // namespace endpointfix::offline

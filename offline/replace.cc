@@ -1,0 +1,88 @@
+#include "offline/replace.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace endpointfix::offline {
+namespace {
+
+std::string failed(const char* what, int error) {
+    return std::string(what) + ": " + std::strerror(error);
+}
+
+// Holds back the signals that end a process, for as long as it lives.
+class HeldSignals {
+public:
+    HeldSignals() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ}) sigaddset(&held, s);
+        sigprocmask(SIG_BLOCK, &held, &before_);
+    }
+    ~HeldSignals() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
+
+private:
+    sigset_t before_;
+};
+
+// The new file, flushed, with the old one's mode and owner, and as `verify` wants it.
+std::string finish_new_file(const char* temp, const struct stat& old,
+                            const std::function<std::string(int)>& verify) {
+    const int fd = open(temp, O_RDWR | O_CLOEXEC);
+    if (fd < 0) return failed("cannot reopen the new hive", errno);
+    std::string why;
+    if (fchown(fd, old.st_uid, old.st_gid) != 0) why = failed("cannot keep the owner", errno);
+    if (why.empty() && fchmod(fd, old.st_mode & 07777) != 0)
+        why = failed("cannot keep the mode", errno);
+    if (why.empty() && fsync(fd) != 0) why = failed("cannot flush the new hive", errno);
+    if (why.empty()) why = verify(fd);
+    close(fd);
+    return why;
+}
+
+}  // namespace
+
+std::string replace_file(const std::string& path, bool backup,
+                         const std::function<int(const char*)>& write,
+                         const std::function<std::string(int fd)>& verify) {
+    struct stat old;
+    if (stat(path.c_str(), &old) != 0) return failed("cannot stat the hive", errno);
+    const auto cut = path.rfind('/');
+    const std::string folder = cut == std::string::npos ? "." : path.substr(0, cut);
+    const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+    const std::string bak = path + ".bak";
+    std::string temp = folder + "/." + name + ".endpointfix-XXXXXX";
+
+    const HeldSignals held;
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) return failed("cannot create a file beside the hive", errno);
+    close(fd);
+    std::string why;
+    if (const int error = write(temp.c_str()); error != 0)
+        why = failed("cannot write the new hive", error);
+    if (why.empty()) why = finish_new_file(temp.c_str(), old, verify);
+    bool linked = false;
+    if (why.empty() && backup) {
+        linked = link(path.c_str(), bak.c_str()) == 0;
+        if (!linked) why = failed(("cannot keep the backup " + bak).c_str(), errno);
+    }
+    if (why.empty() && rename(temp.c_str(), path.c_str()) != 0)
+        why = failed("cannot replace the hive", errno);
+    if (!why.empty()) {
+        unlink(temp.c_str());
+        if (linked) unlink(bak.c_str());
+        return why;
+    }
+    // The rename is done; flushing the folder makes it last through a power cut.
+    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool synced = dir >= 0 && fsync(dir) == 0;
+    if (dir >= 0) close(dir);
+    return synced ? "" : failed("replaced the hive, but cannot flush its folder", errno);
+}
+
+}  // namespace endpointfix::offline

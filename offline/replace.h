@@ -1,0 +1,20 @@
+// Replacing a hive file so that no failure can leave it half written.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace endpointfix::offline {
+
+// Replaces the file at `path` with a new one, which `write` writes at the path it is given
+// (returning 0 or an errno value) and `verify` accepts (returning an empty string, or what is
+// wrong with it). The new file is written in the same folder, flushed to disk, given the old
+// one's mode and owner, and renamed over the old one, and the folder is flushed. With `backup`,
+// the old file stays as PATH.bak (which must not exist yet). Signals that would end the process
+// wait until it is done. Returns an empty string, or the reason it failed; on failure the file
+// at `path` is as it was and nothing is left beside it.
+std::string replace_file(const std::string& path, bool backup,
+                         const std::function<int(const char*)>& write,
+                         const std::function<std::string(int fd)>& verify);
+
+}  // namespace endpointfix::offline

@@ -1,0 +1,210 @@
+// The hive binding: the only file that sees libhivex.
+#include "registry/hive_store.h"
+
+#include <hivex.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "registry/code_page.h"
+
+namespace endpointfix {
+namespace {
+
+// As the platform registry reports them, like the failures every store shares.
+constexpr Status kInvalidHandle = 6, kRegistryCorrupt = 1009;
+
+// What libhivex returns in memory from malloc, freed with the owner.
+struct Freed {
+    void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using Malloced = std::unique_ptr<T, Freed>;
+
+bool is_string(hive_type type) {
+    return type == hive_t_REG_SZ || type == hive_t_REG_EXPAND_SZ || type == hive_t_REG_MULTI_SZ;
+}
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool same_no_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+struct HiveStore::Hive {
+    struct OpenKey {
+        hive_node_h node = 0;  // 0: a free slot
+        bool listed = false;
+        std::vector<hive_node_h> children;  // listed once, on the first enumeration
+    };
+
+    hive_h* h;
+    std::vector<OpenKey> keys;  // handle k is slot k - 1
+
+    ~Hive() { hivex_close(h); }
+
+    // The node a handle stands for, or 0; kLocalMachine stands for no node of the hive.
+    hive_node_h node(KeyHandle key) const {
+        return key.value - 1 < keys.size() ? keys[key.value - 1].node : 0;
+    }
+
+    // Walks `path` down from `from`; each level must exist, unless `create` adds it.
+    Status descend(hive_node_h& from, std::string_view path, bool create) {
+        while (true) {
+            const auto cut = path.find('\\');
+            const std::string level = ansi_to_utf8(path.substr(0, cut));
+            if (level.empty()) return kFileNotFound;
+            errno = 0;
+            hive_node_h child = hivex_node_get_child(h, from, level.c_str());
+            if (child == 0 && create && errno == 0)
+                child = hivex_node_add_child(h, from, level.c_str());
+            if (child == 0) return errno == 0 ? kFileNotFound : kRegistryCorrupt;
+            from = child;
+            if (cut == std::string_view::npos) return kSuccess;
+            path.remove_prefix(cut + 1);
+        }
+    }
+
+    // The start of a path below `parent`: below kLocalMachine only SOFTWARE, the hive's root.
+    Status start(KeyHandle parent, std::string_view& path, hive_node_h& from) const {
+        from = node(parent);
+        if (from != 0) return kSuccess;
+        if (!(parent == kLocalMachine)) return kInvalidHandle;
+        const auto cut = path.find('\\');
+        if (!same_no_case(path.substr(0, cut), "SOFTWARE")) return kFileNotFound;
+        path = cut == std::string_view::npos ? std::string_view() : path.substr(cut + 1);
+        from = hivex_root(h);
+        return kSuccess;
+    }
+};
+
+HiveStore::HiveStore(std::unique_ptr<Hive> hive) : hive_(std::move(hive)) {}
+HiveStore::~HiveStore() = default;
+
+std::unique_ptr<HiveStore> HiveStore::open_file(const char* path, bool writable) {
+    hive_h* h = hivex_open(path, writable ? HIVEX_OPEN_WRITE : 0);
+    if (h == nullptr) return nullptr;
+    auto hive = std::make_unique<Hive>();
+    hive->h = h;
+    return std::unique_ptr<HiveStore>(new HiveStore(std::move(hive)));
+}
+
+Status HiveStore::open(KeyHandle parent, const char* path, KeyHandle& out) {
+    std::string_view rest = path;
+    hive_node_h node;
+    Status status = hive_->start(parent, rest, node);
+    if (status == kSuccess && !rest.empty()) status = hive_->descend(node, rest, false);
+    if (status != kSuccess) return status;
+    auto& keys = hive_->keys;
+    std::size_t slot = 0;
+    while (slot < keys.size() && keys[slot].node != 0) ++slot;
+    if (slot == keys.size()) keys.emplace_back();
+    keys[slot].node = node;
+    keys[slot].listed = false;
+    out = KeyHandle{slot + 1};
+    return kSuccess;
+}
+
+Status HiveStore::enumerate(KeyHandle key, std::uint32_t index, char (&name)[kKeyNameBuffer]) {
+    const hive_node_h node = hive_->node(key);
+    if (node == 0) return kInvalidHandle;
+    auto& open = hive_->keys[key.value - 1];
+    if (!open.listed) {
+        const Malloced<hive_node_h> children(hivex_node_children(hive_->h, node));
+        if (!children) return kRegistryCorrupt;
+        open.children.clear();
+        for (const hive_node_h* c = children.get(); *c != 0; ++c) open.children.push_back(*c);
+        open.listed = true;
+    }
+    if (index >= open.children.size()) return kNoMoreItems;
+    const Malloced<char> utf8(hivex_node_name(hive_->h, open.children[index]));
+    if (!utf8) return kRegistryCorrupt;
+    const std::string ansi = utf8_to_ansi(utf8.get());
+    if (ansi.size() >= kKeyNameBuffer) return kMoreData;
+    std::memcpy(name, ansi.c_str(), ansi.size() + 1);
+    return kSuccess;
+}
+
+Status HiveStore::read_value(KeyHandle key, const char* name, std::uint8_t* data,
+                             std::uint32_t& size) {
+    std::uint32_t type;
+    return read_typed(key, name, data, size, type);
+}
+
+Status HiveStore::read_typed(KeyHandle key, const char* name, std::uint8_t* data,
+                             std::uint32_t& size, std::uint32_t& type) {
+    const hive_node_h node = hive_->node(key);
+    if (node == 0) return kInvalidHandle;
+    errno = 0;
+    const hive_value_h value = hivex_node_get_value(hive_->h, node, ansi_to_utf8(name).c_str());
+    if (value == 0) return errno == 0 ? kFileNotFound : kRegistryCorrupt;
+    hive_type stored;
+    std::size_t length;
+    const Malloced<char> raw(hivex_value_value(hive_->h, value, &stored, &length));
+    if (!raw) return kRegistryCorrupt;
+    std::string text;
+    const char* bytes = raw.get();
+    if (is_string(stored)) {
+        text = utf16le_to_ansi(reinterpret_cast<const std::uint8_t*>(bytes), length);
+        bytes = text.data();
+        length = text.size();
+    }
+    type = static_cast<std::uint32_t>(stored);
+    if (length > size) {
+        size = static_cast<std::uint32_t>(length);
+        return kMoreData;
+    }
+    if (length != 0) std::memcpy(data, bytes, length);
+    size = static_cast<std::uint32_t>(length);
+    return kSuccess;
+}
+
+Status HiveStore::write_value(KeyHandle key, const char* name, ValueType type,
+                              const std::uint8_t* data, std::uint32_t size) {
+    const hive_node_h node = hive_->node(key);
+    if (node == 0) return kInvalidHandle;
+    const auto stored = static_cast<hive_type>(type);
+    std::string bytes(reinterpret_cast<const char*>(data), size);
+    if (is_string(stored)) bytes = ansi_to_utf16le(bytes);
+    std::string utf8 = ansi_to_utf8(name);
+    const hive_set_value value{utf8.data(), stored, bytes.size(), bytes.data()};
+    return hivex_node_set_value(hive_->h, node, &value, 0) == 0 ? kSuccess : kRegistryCorrupt;
+}
+
+Status HiveStore::close(KeyHandle key) {
+    if (hive_->node(key) == 0) return kInvalidHandle;
+    hive_->keys[key.value - 1] = {};
+    return kSuccess;
+}
+
+Status HiveStore::probe_set_values(const char* path) {
+    KeyHandle key;
+    const Status status = open(kLocalMachine, path, key);
+    if (status == kSuccess) close(key);
+    return status;
+}
+
+Status HiveStore::create_key(const char* path) {
+    std::string_view rest = path;
+    hive_node_h node;
+    Status status = hive_->start(kLocalMachine, rest, node);
+    if (status == kSuccess && !rest.empty()) status = hive_->descend(node, rest, true);
+    for (auto& open : hive_->keys) open.listed = false;  // lists may have grown
+    return status;
+}
+
+int HiveStore::commit(const char* path) {
+    errno = 0;
+    if (hivex_commit(hive_->h, path, 0) == 0) return 0;
+    return errno != 0 ? errno : EIO;
+}
+
+}  // namespace endpointfix
