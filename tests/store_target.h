@@ -21,6 +21,10 @@ public:
     virtual void create_key(const std::string& path) = 0;
     virtual void set_value(const std::string& path, const std::string& name, std::uint32_t type,
                            const Bytes& bytes) = 0;
+    // Subkeys enumerate in the order of their upper-cased names, as hive files keep them, rather
+    // than of their lower-cased names, as Wine's registry keeps them ("_x" after "Z", not before
+    // "A").
+    virtual bool upper_case_order() const { return false; }
 };
 
 struct TargetMaker {
@@ -32,6 +36,8 @@ struct TargetMaker {
 std::unique_ptr<StoreTarget> make_memory_target();
 #ifdef _WIN32
 std::unique_ptr<StoreTarget> make_win32_target();
+#else
+std::unique_ptr<StoreTarget> make_hive_target();
 #endif
 
 }  // namespace endpointfix::test

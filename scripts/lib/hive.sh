@@ -2,7 +2,7 @@
 # hive_from_reg MAKER REG OUT: writes OUT, a SOFTWARE hive holding what the .reg file REG (keys
 # below HKEY_LOCAL_MACHINE\SOFTWARE) holds: an empty hive from MAKER (make_empty_hive), merged
 # with hivexregedit, which stores strings as UTF-16LE as Windows does, and which wants each key's
-# parent before it: every missing ancestor is listed first.
+# parent before it, and a blank line before each key: every missing ancestor is listed first.
 hive_from_reg() {
     local maker=$1 reg=$2 out=$3 merged
     merged=$(mktemp)
@@ -11,11 +11,12 @@ hive_from_reg() {
                 n = split(substr($0, 2, length($0) - 2), level, "\\")
                 path = level[1] "\\" level[2]
                 for (i = 3; i <= n; i++) {
-                    if (!(path in seen)) { seen[path] = 1; print "[" path "]\n" }
+                    if (!(path in seen)) { seen[path] = 1; print "\n[" path "]" }
                     path = path "\\" level[i]
                 }
                 seen[path] = 1
             }
+            /^\[/ { print "" }
             { print }' "$reg" >"$merged" &&
         hivexregedit --merge --prefix 'HKEY_LOCAL_MACHINE\SOFTWARE' "$out" "$merged"
     local status=$?

@@ -107,7 +107,12 @@ store_lines() {
     else
         store_reg export "$AUDIO_KEY" "$file" /y
     fi </dev/null >/dev/null 2>&1 || return 0
-    iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r' | awk -v root="$AUDIO_KEY" '
+    iconv -f UTF-16 -t UTF-8 "$file" | reg_lines "$AUDIO_KEY"
+}
+
+# Reads a .reg file and prints its keys below ROOT and their values as store_lines does.
+reg_lines() {
+    tr -d '\r' | awk -v root="$1" '
         /^\[/ {
             key = substr($0, 2, length($0) - 2)
             key = (key == root) ? "" : substr(key, length(root) + 2)

@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# offline.sh PROGRAM MAKER [full]: endpointfix-offline on SOFTWARE hives made from e2e/store.reg
+# (by MAKER, make_empty_hive, and hivexregedit): its report, its .reg file merged, --apply
+# checked by two independent readers, a second --apply that rewrites nothing, every refusal
+# leaving the hive as it was, and damaged copies of the hive (run under the sanitizers by the
+# asan preset). With "full", the replace on a full and a read-only filesystem (a tmpfs, where
+# this user may mount one; skipped otherwise).
+set -uo pipefail
+program=$1 maker=$2
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../scripts/lib/hive.sh"
+. "$here/../scripts/lib/wine-store.sh"
+tmp=$(mktemp -d) && chmod 755 "$tmp"
+trap 'umount -q "$tmp/fs" 2>/dev/null; rm -rf "$tmp"' EXIT
+fail=0
+expect() { [ "$2" = "$3" ] || { printf 'FAIL %s\n--- got\n%s\n--- want\n%s\n' "$1" "$2" "$3"; fail=1; }; }
+run() { status=0; "$program" "$@" >"$tmp/out" 2>"$tmp/err" || status=$?; }
+lines() { hivexregedit --export --prefix 'HKEY_LOCAL_MACHINE\SOFTWARE' "$1" '\Microsoft\Windows\CurrentVersion\MMDevices\Audio' |
+    sed 's/=hex(3):/=hex:/' | reg_lines "$AUDIO_KEY" | grep -v -F '{long}'; }
+state() { [ -f "$1" ] && sha256sum <"$1" | cut -c1-16; ls -A "$(dirname "$1")" | paste -sd' '; }
+
+# A 200-character description (402 bytes as UTF-16) still reads back in 256 bytes, and matches.
+key='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\MMDevices\Audio\Capture\{long}'
+printf '\n[%s]\n"DeviceState"=dword:00000000\n[%s\\P]\n"{a45c254e-df1c-4efd-8020-67d146a850e0},2"="WaveOut Mix%s"\n' \
+    "$key" "$key" "$(printf '%0189d' 0)" | cat "$here/e2e/store.reg" - >"$tmp/store.reg"
+mkdir "$tmp/h" && hive_from_reg "$maker" "$tmp/store.reg" "$tmp/h/SOFTWARE" || exit 1
+hive=$tmp/h/SOFTWARE
+cp "$hive" "$tmp/clean"
+
+if [ "${3:-}" = full ]; then
+    mkdir "$tmp/fs"
+    mount -t tmpfs -o size=64k tmpfs "$tmp/fs" 2>/dev/null || { echo "skipped: cannot mount a tmpfs here"; exit 77; }
+    cp "$hive" "$tmp/fs/SOFTWARE" && head -c 40000 /dev/zero >"$tmp/fs/filler" 2>/dev/null
+    before=$(state "$tmp/fs/SOFTWARE")
+    run --apply "$tmp/fs/SOFTWARE"
+    cat "$tmp/err"
+    expect "apply on a full filesystem" "$status $(state "$tmp/fs/SOFTWARE")" "2 $before"
+    mount -o remount,ro "$tmp/fs"
+    run --apply "$tmp/fs/SOFTWARE"
+    expect "apply on a read-only filesystem" "$status $(state "$tmp/fs/SOFTWARE")" "2 $before"
+    [ "$fail" -eq 0 ] && echo "offline on a full and a read-only filesystem passed"
+    exit "$fail"
+fi
+
+run "$hive"
+expect "report status" "$status" 1
+expect "the long description's line" "$(grep -c '^capture {long}, description "WaveOut Mix0000' "$tmp/out")" 1
+run --reg "$hive" && cp "$tmp/out" "$tmp/plan.reg"
+before=$(lines "$hive") lookup_before=$(reglookup -H "$hive" | LC_ALL=C sort)
+stamp=$(stat -c %y "$hive")
+run --apply --backup "$hive"
+expect "apply status" "$status" 0
+expect "changes made by --apply" "$(store_changes "$before" "$(lines "$hive")")" "$(cat "$here/e2e/changes.txt")"
+expect "values reglookup sees changed" "$(diff <(echo "$lookup_before") <(reglookup -H "$hive" | LC_ALL=C sort) |
+    sed -n 's|^[<>] /Microsoft/Windows/CurrentVersion/MMDevices/Audio/||p' | cut -d, -f1 | LC_ALL=C sort -u)" \
+    "$( (sed -E 's/^. \[([^]]*)\] "([^"]*)".*/\1\\\2/' "$here/e2e/changes.txt"; echo 'Capture\{long}\DeviceState') | tr '\\' / | sed 's/,/%2C/' | LC_ALL=C sort -u)"
+expect "the backup" "$(cmp "$tmp/clean" "$hive.bak" && echo same)" same
+expect "base block: sequence numbers, one higher" "$(od -An -tu4 -j4 -N8 "$hive" | xargs)" \
+    "$(od -An -tu4 -j4 -N8 "$tmp/clean" | awk '{ print $1 + 1, $2 + 1 }')"
+regfinfo "$hive" >/dev/null 2>&1; expect "regfinfo reads the result" "$?" 0
+cp "$tmp/clean" "$tmp/merged" && hivexregedit --merge --prefix 'HKEY_LOCAL_MACHINE\SOFTWARE' "$tmp/merged" "$tmp/plan.reg"
+expect "--reg merged is --apply" "$(lines "$tmp/merged")" "$(lines "$hive")"
+rm "$hive.bak" && cp -p "$hive" "$tmp/fixed" && stamp=$(stat -c %y "$hive")
+run --apply "$hive"
+expect "a second apply: status, bytes, time" "$status $(cmp "$hive" "$tmp/fixed" && echo same) $(stat -c %y "$hive")" "0 same $stamp"
+"$maker" "$tmp/empty"; run "$tmp/empty"
+expect "a hive without the store" "$status $(cat "$tmp/out")" "0 endpointfix-offline: no endpoint store here, nothing to change"
+
+# Refusals: status 2, one line naming the file, and the hive and its folder as they were.
+refuse() {  # refuse CASE WANT-IN-MESSAGE [OPTION]
+    rm -rf "$hive" && cp "$tmp/clean" "$hive"
+    case $1 in
+        missing) rm "$hive" ;; directory) rm "$hive" && mkdir "$hive" ;; empty) : >"$hive" ;;
+        not-a-hive) echo 'not a hive' >"$hive" ;; truncated) truncate -s 8192 "$hive" ;;
+        checksum) printf 'x' | dd of="$hive" bs=1 seek=48 conv=notrunc 2>/dev/null ;;
+        first-bin) printf 'xbin' | dd of="$hive" bs=1 seek=4096 conv=notrunc 2>/dev/null ;;
+        dirty) perl -e 'open F, "+<", $ARGV[0]; read F, $b, 508; substr($b, 8, 4) = pack "V", 99; $s = 0;
+            $s ^= $_ for unpack "V127", $b; seek F, 0, 0; print F $b, pack "V", $s' "$hive"
+            touch "$hive.LOG1" "$hive.log2" ;;
+        locked) exec 9<"$hive" && flock 9 ;;
+        unreadable) chmod 000 "$hive"; [ "$(id -u)" = 0 ] && as=(setpriv --reuid=65534 --regid=65534 --clear-groups) ;;
+    esac
+    local want before; want=$(state "$hive")
+    run ${3:-} "$hive"
+    [ "$1" = unreadable ] && { status=0; "${as[@]}" "$program" --apply "$hive" >/dev/null 2>"$tmp/err" || status=$?; }
+    exec 9<&-
+    expect "refused: $1" "$status $(wc -l <"$tmp/err") $(grep -c -F -e "$hive" "$tmp/err") $(grep -c -F -e "$2" "$tmp/err") $(state "$hive")" "2 1 1 1 $want"
+}
+for option in "" --apply; do
+    refuse missing "No such file" "$option"; refuse directory "directory" "$option"
+    refuse empty "empty" "$option"; refuse not-a-hive "not a registry hive" "$option"
+    refuse truncated "truncated" "$option"; refuse checksum "checksum" "$option"
+    refuse first-bin "first bin" "$option"
+done
+refuse dirty "SOFTWARE.LOG1, $hive.log2); start that Windows and shut it down fully" --apply
+refuse locked "another run" --apply
+# Interrupted by a signal while the new hive is written (SIGXFSZ, past a file size limit): the
+# run ends only once the hive is as it was and nothing is left beside it.
+refuse locked "another run" --apply && want=$(state "$hive") status=0
+{ (ulimit -f 16; exec "$program" --apply "$hive" >/dev/null 2>&1) || status=$?; } 2>/dev/null
+expect "interrupted" "$status $(state "$hive")" "$((128 + 25)) $want"
+refuse unreadable "Permission denied"
+refuse dirty "is dirty" && expect "the report of a dirty hive" "$(tail -n 1 "$tmp/out" | cut -d: -f1)" endpointfix-offline
+
+# Damaged copies: any status but a crash or a sanitizer's report; what regfinfo could read before
+# an --apply, it can read after it.
+mkdir "$tmp/fuzz" && perl -e 'srand 7; local $/; my $c = <STDIN>; for my $i (1 .. 150) { my $d = $c;
+    substr($d, 4096 + int rand(length($d) - 4096), 1) = chr int rand 256 for 1 .. 1 + int rand 12;
+    open F, ">", "$ARGV[0]/$i"; print F $d; close F }' "$tmp/fuzz" <"$tmp/clean"
+crashes=0
+for damaged in "$tmp"/fuzz/*; do
+    regfinfo "$damaged" >/dev/null 2>&1 && readable=1 || readable=0
+    for option in "" --apply; do
+        run $option "$damaged"
+        [ "$status" -le 2 ] && ! grep -q -e 'runtime error' -e Sanitizer "$tmp/err" || { crashes=$((crashes + 1)); echo "crash: $option $damaged ($status)"; }
+    done
+    [ "$readable" = 0 ] || regfinfo "$damaged" >/dev/null 2>&1 || { crashes=$((crashes + 1)); echo "damaged by --apply: $damaged"; }
+done
+expect "damaged copies that crashed" "$crashes" 0
+[ "$fail" -eq 0 ] && echo "offline passed"
+exit "$fail"
