@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "registry/code_page.h"
@@ -24,7 +25,10 @@ struct Freed {
 template <typename T>
 using Malloced = std::unique_ptr<T, Freed>;
 
-bool is_string(hive_type type) {
+// A value's type as the file stores it: any 32-bit number, not only those hive_type names.
+using StoredType = std::underlying_type_t<hive_type>;
+
+bool is_string(StoredType type) {
     return type == hive_t_REG_SZ || type == hive_t_REG_EXPAND_SZ || type == hive_t_REG_MULTI_SZ;
 }
 
@@ -146,9 +150,10 @@ Status HiveStore::read_typed(KeyHandle key, const char* name, std::uint8_t* data
     errno = 0;
     const hive_value_h value = hivex_node_get_value(hive_->h, node, ansi_to_utf8(name).c_str());
     if (value == 0) return errno == 0 ? kFileNotFound : kRegistryCorrupt;
-    hive_type stored;
+    StoredType stored;
     std::size_t length;
-    const Malloced<char> raw(hivex_value_value(hive_->h, value, &stored, &length));
+    const Malloced<char> raw(
+        hivex_value_value(hive_->h, value, reinterpret_cast<hive_type*>(&stored), &length));
     if (!raw) return kRegistryCorrupt;
     std::string text;
     const char* bytes = raw.get();
@@ -171,11 +176,12 @@ Status HiveStore::write_value(KeyHandle key, const char* name, ValueType type,
                               const std::uint8_t* data, std::uint32_t size) {
     const hive_node_h node = hive_->node(key);
     if (node == 0) return kInvalidHandle;
-    const auto stored = static_cast<hive_type>(type);
+    const auto stored = static_cast<StoredType>(type);
     std::string bytes(reinterpret_cast<const char*>(data), size);
     if (is_string(stored)) bytes = ansi_to_utf16le(bytes);
     std::string utf8 = ansi_to_utf8(name);
-    const hive_set_value value{utf8.data(), stored, bytes.size(), bytes.data()};
+    const hive_set_value value{utf8.data(), static_cast<hive_type>(type), bytes.size(),
+                               bytes.data()};
     return hivex_node_set_value(hive_->h, node, &value, 0) == 0 ? kSuccess : kRegistryCorrupt;
 }
 

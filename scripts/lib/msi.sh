@@ -15,7 +15,7 @@ MSI_COMPONENT_CODE_x64=818FE82F-E53F-4C86-840C-6B3DBFA32314
 
 # The public properties the installer service is handed even where a user without rights starts
 # the install (wixl writes the first two; it has no way to mark STARTUPTASK so).
-MSI_SECURE_PROPERTIES="WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;STARTUPTASK"
+MSI_SECURE_PROPERTIES="WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;OTHER_KIND_FOUND;STARTUPTASK"
 
 # name_uuid NAME: a UUID made from the SHA-1 of NAME (version 5 layout), the same for the same
 # name: the product and package codes are new for every version and kind, and fixed for each.
@@ -26,21 +26,24 @@ name_uuid() {
         "${h:17:3}" "${h:20:12}" | tr a-f A-F
 }
 
-# task_xml COMMAND OUT: the start-up task's XML, in UTF-16 as the Task Scheduler writes it.
+# task_xml COMMAND OUT: the start-up task's XML, in UTF-16 as the Task Scheduler writes it, with
+# COMMAND as it stands (no backslash or ampersand in it is read as anything but itself).
 task_xml() {
-    sed "s|@COMMAND@|$1|" "$MSI_PACKAGING/task.xml.in" | sed 's/$/\r/' |
-        iconv -f UTF-8 -t UTF-16 >"$2"
+    local template
+    template=$(<"$MSI_PACKAGING/task.xml.in")
+    printf '%s\n' "${template//@COMMAND@/"$1"}" | sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16 >"$2"
 }
 
 build_msi() {
-    local kind=$1 programs=$2 version=$3 epoch=$4 out=$5 fix check folder arch template upgrade component
+    local kind=$1 programs=$2 version=$3 epoch=$4 out=$5 fix check folder arch template upgrade component other
     case $kind in
         x86) fix=endpointfix.exe check=endpointfix-check.exe folder=ProgramFilesFolder arch=x86
              template="Intel;1033" ;;
         x64) fix=endpointfix64.exe check=endpointfix-check64.exe folder=ProgramFiles64Folder arch=x64
              template="x64;1033" ;;
     esac
-    upgrade=MSI_UPGRADE_CODE_$kind component=MSI_COMPONENT_CODE_$kind
+    upgrade=MSI_UPGRADE_CODE_$kind component=MSI_COMPONENT_CODE_$kind other=MSI_UPGRADE_CODE_x64
+    [ "$kind" = x64 ] && other=MSI_UPGRADE_CODE_x86
     local stage
     stage=$(mktemp -d)
     cp "$programs/$fix" "$programs/$check" "$stage/"
@@ -57,6 +60,7 @@ build_msi() {
         -D Kind="$kind" -D Version="$version" -D Fix="$fix" -D Check="$check" \
         -D ProgramFiles="$folder" -D Win64="$([ "$kind" = x64 ] && echo yes || echo no)" \
         -D ProductCode="$(name_uuid "$kind $version product")" -D UpgradeCode="${!upgrade}" \
+        -D OtherUpgradeCode="${!other}" \
         -D ComponentCode="${!component}" "$MSI_PACKAGING/endpointfix.wxs") &&
         TZ=UTC faketime -f "$when" msibuild "$out" \
             -q "UPDATE \`Property\` SET \`Value\` = '$MSI_SECURE_PROPERTIES' WHERE \`Property\` = 'SecureCustomProperties'" &&

@@ -21,7 +21,7 @@ expect "status of --reg before a run" "$status" 1
 w "$check" >"$WINE_TMP/report"
 expect "status before a run" "$status" 1
 expect "a render endpoint's line" "$(grep -F '22222222-0000-0000-0000-000000000001}' "$WINE_TMP/report")" \
-    'render {0.0.0.00000000}.{22222222-0000-0000-0000-000000000001}, form factor 0x00000003, description "Headphones"'
+    'render {0.0.0.00000000}.{22222222-0000-0000-0000-000000000001}, form factor 0x00000003 (headphones), description "Headphones"'
 expect "the report's last line" "$(tail -n 1 "$WINE_TMP/report")" \
     "endpointfix-check: 5 of 9 endpoints matched, 5 changes pending, 0 blocked, 0 unreadable"
 "$WINE" "$fix" </dev/null >/dev/null 2>&1
