@@ -47,6 +47,11 @@ std::string dirty_advice(const std::string& hive) {
            "with a tool that does, then run again";
 }
 
+// Why libhivex could not open a file that looked like a hive.
+std::string not_a_hive() {
+    return std::string("cannot be read as a hive: ") + std::strerror(errno);
+}
+
 // A path libhivex opens to reach the very file open at `fd`, whatever is renamed meanwhile.
 std::string fd_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
@@ -56,8 +61,7 @@ int print_report(const std::string& hive, CheckOutput output) {
     const HiveFileState state = offline::inspect_hive_file(fd);
     if (!state.damage.empty()) return refuse(hive, state.damage);
     const auto store = HiveStore::open_file(fd_path(fd).c_str(), false);
-    if (!store)
-        return refuse(hive, std::string("cannot be read as a hive: ") + std::strerror(errno));
+    if (!store) return refuse(hive, not_a_hive());
     if (state.dirty)
         refuse(hive,
                "is dirty: its transaction logs hold newer changes, so what follows may be stale");
@@ -80,9 +84,10 @@ int apply_changes(const std::string& hive, bool backup) {
     const HiveFileState state = offline::inspect_hive_file(fd);
     if (!state.damage.empty()) return refuse(hive, state.damage);
     if (state.dirty) return refuse(hive, dirty_advice(hive));
-    const auto store = HiveStore::open_file(fd_path(fd).c_str(), true);
-    if (!store)
-        return refuse(hive, std::string("cannot be read as a hive: ") + std::strerror(errno));
+    // Read first, as it is: libhivex opens a hive for writing by copying it whole into memory,
+    // which a hive with nothing to change is spared.
+    auto store = HiveStore::open_file(fd_path(fd).c_str(), false);
+    if (!store) return refuse(hive, not_a_hive());
 
     // The report is the check's over the hive as it is; printed once the changes are made.
     std::FILE* held_report = std::tmpfile();
@@ -92,6 +97,8 @@ int apply_changes(const std::string& hive, bool backup) {
     const int status = run_check(*store, *store, held_report, options);
     if (status == kOutputFailed) return refuse(hive, "cannot hold the report");
     if (changes != 0) {
+        store = HiveStore::open_file(fd_path(fd).c_str(), true);
+        if (!store) return refuse(hive, not_a_hive());
         run(*store);
         const std::string why = offline::replace_file(
             hive, backup, [&](const char* temp) { return store->commit(temp); },

@@ -50,8 +50,16 @@ struct HiveStore::Hive {
         std::vector<hive_node_h> children;  // listed once, on the first enumeration
     };
 
+    // The subkey enumerated last, which the walk opens next by the name it was listed by: found
+    // without another search of its siblings, where that name stands for it exactly.
+    struct Listed {
+        hive_node_h parent = 0, child = 0;
+        std::string name;
+    };
+
     hive_h* h;
     std::vector<OpenKey> keys;  // handle k is slot k - 1
+    Listed listed;
 
     ~Hive() { hivex_close(h); }
 
@@ -105,7 +113,10 @@ Status HiveStore::open(KeyHandle parent, const char* path, KeyHandle& out) {
     std::string_view rest = path;
     hive_node_h node;
     Status status = hive_->start(parent, rest, node);
-    if (status == kSuccess && !rest.empty()) status = hive_->descend(node, rest, false);
+    if (status == kSuccess && node == hive_->listed.parent && rest == hive_->listed.name)
+        node = hive_->listed.child;
+    else if (status == kSuccess && !rest.empty())
+        status = hive_->descend(node, rest, false);
     if (status != kSuccess) return status;
     auto& keys = hive_->keys;
     std::size_t slot = 0;
@@ -134,6 +145,9 @@ Status HiveStore::enumerate(KeyHandle key, std::uint32_t index, char (&name)[kKe
     const std::string ansi = utf8_to_ansi(utf8.get());
     if (ansi.size() >= kKeyNameBuffer) return kMoreData;
     std::memcpy(name, ansi.c_str(), ansi.size() + 1);
+    // A name with '?' for a letter the code page lacks names no key: it is searched for.
+    const bool exact = ansi_to_utf8(ansi) == utf8.get();
+    hive_->listed = exact ? Hive::Listed{node, open.children[index], ansi} : Hive::Listed{};
     return kSuccess;
 }
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # check.sh CHECK FIX LOCK LOADER: the check program on Wine's registry, in a 64-bit prefix seeded
 # with store.reg: it exits 1 before a run of FIX and 0 after; its --reg file, imported into a
-# fresh copy of the store, gives what the run gives; with two keys locked by LOCK, it exits 2 and
-# names both, and FIX still exits 0 and makes every other change.
+# fresh copy of the store, gives what the run gives; an endpoint key that cannot be opened by the
+# name it is listed by makes it exit 2 and name the key; with two keys locked by LOCK, it exits 2
+# and names both, and FIX still exits 0 and makes every other change.
 set -euo pipefail
 check=$1 fix=$2 lock=$3 loader=$4
 here=$(cd "$(dirname "$0")" && pwd)
@@ -32,6 +33,17 @@ expect "status after a run" "$status" 0
 fresh
 store_reg import "Z:${WINE_TMP//\//\\}\\changes.reg" >/dev/null 2>&1
 expect "the store after importing --reg" "$(store_changes "$after" "$(store_lines)")" ""
+
+# An endpoint whose key name holds a letter the ANSI code page lacks is listed with '?' in its
+# place, and cannot be opened by that name: the store is only partly read.
+fresh
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\Capture\\{\xce\xa9}\\Properties]\r\n"%s"="WaveOut Mix"\r\n' \
+    "$AUDIO_KEY" '{a45c254e-df1c-4efd-8020-67d146a850e0},2' | iconv -f UTF-8 -t UTF-16 >"$WINE_TMP/omega.reg"
+store_reg import "Z:${WINE_TMP//\//\\}\\omega.reg" >/dev/null 2>&1
+w "$check" >"$WINE_TMP/report"
+expect "status with a key name outside the code page" "$status" 2
+expect "the key named" "$(grep -F '{?}' "$WINE_TMP/report")" \
+    "unreadable: ${AUDIO_KEY#*\\}\\Capture\\{?}: not found by the name it is listed by"
 
 fresh
 capture='{0.0.1.00000000}.{11111111-0000-0000-0000-000000000001}'
