@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # release.sh: the release made twice, here and from a copy of the sources at another path, later:
-# the zip and both packages must be the same byte for byte, their sums must check, and the
-# programs in the zip must be those the presets built. Then a release from the copy signed with
+# the zip and the three packages must be the same byte for byte, their sums must check, the
+# programs in the zip must be those the presets built, and the Debian package must install a
+# program that runs. Then a release from the copy signed with
 # a throwaway certificate: its four programs and both packages must carry signatures that verify.
 # Prints "ok: WHAT" or "FAIL: WHAT" for each check.
 set -uo pipefail
@@ -16,7 +17,7 @@ scripts/release >/dev/null
 sleep 1
 "$tmp/src/scripts/release" >/dev/null
 here=build/release there=$tmp/src/build/release
-for file in $(cd "$here" && ls ./*.zip ./*.msi); do
+for file in $(cd "$here" && ls ./*.zip ./*.msi ./*.deb); do
     cmp -s "$here/$file" "$there/$file"; say $? "${file#./} from two places is the same"
 done
 (cd "$there" && sha256sum --quiet -c SHA256SUMS); say $? "the release's SHA256SUMS"
@@ -25,6 +26,17 @@ unzip -q "$there"/*.zip -d "$tmp/unpacked"
 for program in win32/endpointfix.exe win32/endpointfix-check.exe win64/endpointfix64.exe win64/endpointfix-check64.exe; do
     cmp -s "build/$program" "$tmp/unpacked/${program#*/}"; say $? "${program#*/} is the one built here"
 done
+# The Debian package installs, and the program it installs runs: its help, and the report on a
+# hive without an endpoint store. (As root only: dpkg installs into this system, and removes the
+# package afterwards.)
+if [ "$(id -u)" = 0 ]; then
+    dpkg -i "$here"/endpointfix-offline_*.deb >/dev/null 2>&1; say $? "dpkg -i of the Debian package"
+    build/native/tests/make_empty_hive "$tmp/SOFTWARE" &&
+        [ "$(/usr/bin/endpointfix-offline --help | head -c 26)$(/usr/bin/endpointfix-offline "$tmp/SOFTWARE")" = \
+            "usage: endpointfix-offlineendpointfix-offline: no endpoint store here, nothing to change" ]
+    say $? "the installed endpointfix-offline runs"
+    dpkg -r endpointfix-offline >/dev/null 2>&1; say $? "dpkg -r of the Debian package"
+fi
 # A certificate valid from before the last commit, which stands for the signing time.
 (cd "$tmp" && faketime '2000-01-01 00:00:00' openssl req -x509 -newkey rsa:2048 -nodes -days 36500 \
     -subj "/CN=endpointfix test" -addext extendedKeyUsage=codeSigning -keyout key.pem -out cert.pem &&
