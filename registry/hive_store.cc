@@ -2,6 +2,7 @@
 #include "registry/hive_store.h"
 
 #include <hivex.h>
+#include <strings.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -30,15 +31,6 @@ using StoredType = std::underlying_type_t<hive_type>;
 
 bool is_string(StoredType type) {
     return type == hive_t_REG_SZ || type == hive_t_REG_EXPAND_SZ || type == hive_t_REG_MULTI_SZ;
-}
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool same_no_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
 }
 
 }  // namespace
@@ -91,7 +83,8 @@ struct HiveStore::Hive {
         if (from != 0) return kSuccess;
         if (!(parent == kLocalMachine)) return kInvalidHandle;
         const auto cut = path.find('\\');
-        if (!same_no_case(path.substr(0, cut), "SOFTWARE")) return kFileNotFound;
+        if (path.substr(0, cut).size() != 8 || strncasecmp(path.data(), "SOFTWARE", 8) != 0)
+            return kFileNotFound;
         path = cut == std::string_view::npos ? std::string_view() : path.substr(cut + 1);
         from = hivex_root(h);
         return kSuccess;
