@@ -34,12 +34,13 @@ fresh
 store_reg import "Z:${WINE_TMP//\//\\}\\changes.reg" >/dev/null 2>&1
 expect "the store after importing --reg" "$(store_changes "$after" "$(store_lines)")" ""
 
-# An endpoint whose key name holds a letter the ANSI code page lacks is listed with '?' in its
-# place, and cannot be opened by that name: the store is only partly read.
+# An endpoint whose key name holds a character the ANSI code page lacks (and has no stand-in for,
+# as it has 'O' for an omega) is listed with '?' in its place, and cannot be opened by that name:
+# the store is only partly read.
 fresh
-printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\Capture\\{\xce\xa9}\\Properties]\r\n"%s"="WaveOut Mix"\r\n' \
-    "$AUDIO_KEY" '{a45c254e-df1c-4efd-8020-67d146a850e0},2' | iconv -f UTF-8 -t UTF-16 >"$WINE_TMP/omega.reg"
-store_reg import "Z:${WINE_TMP//\//\\}\\omega.reg" >/dev/null 2>&1
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s\\Capture\\{\xe4\xb8\xad}\\Properties]\r\n"%s"="WaveOut Mix"\r\n' \
+    "$AUDIO_KEY" '{a45c254e-df1c-4efd-8020-67d146a850e0},2' | iconv -f UTF-8 -t UTF-16 >"$WINE_TMP/unnamed.reg"
+store_reg import "Z:${WINE_TMP//\//\\}\\unnamed.reg" >/dev/null 2>&1
 w "$check" >"$WINE_TMP/report"
 expect "status with a key name outside the code page" "$status" 2
 expect "the key named" "$(grep -F '{?}' "$WINE_TMP/report")" \
