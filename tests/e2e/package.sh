@@ -63,6 +63,7 @@ if [ -n "$other" ]; then
         echo "the x86 package is installed without its task: this host $(host_x86_32_words)"
     fi
     expect "x86 install status" "$(msiexec /i "$WINE_TMP/x86.msi" $with_task)" 0
+    expect "entries with the x86 package" "$(entries)" 1.0.1
     expect "x64 install status over x86" "$(msiexec /i "$WINE_TMP/1.0.1.msi" STARTUPTASK=1)" 0
     expect "entries with both installed in turn" "$(entries)" 1.0.1
     expect "programs left of the x86 package" "$(ls "$WINEPREFIX/drive_c/Program Files (x86)/endpointfix" 2>/dev/null)" ""
