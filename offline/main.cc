@@ -109,7 +109,7 @@ int apply_changes(const std::string& hive, bool backup) {
                            ? std::string("the new hive has unexpected sequence numbers")
                            : std::string();
             });
-        if (!why.empty()) return refuse(hive, why + "; the hive is as it was");
+        if (!why.empty()) return refuse(hive, why);
     }
     std::rewind(held_report);
     char buffer[4096];

@@ -51,7 +51,8 @@ std::string replace_file(const std::string& path, bool backup,
                          const std::function<int(const char*)>& write,
                          const std::function<std::string(int fd)>& verify) {
     struct stat old;
-    if (stat(path.c_str(), &old) != 0) return failed("cannot stat the hive", errno);
+    const auto untouched = [](const std::string& why) { return why + "; the hive is as it was"; };
+    if (stat(path.c_str(), &old) != 0) return untouched(failed("cannot stat the hive", errno));
     const auto cut = path.rfind('/');
     const std::string folder = cut == std::string::npos ? "." : path.substr(0, cut);
     const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
@@ -60,7 +61,7 @@ std::string replace_file(const std::string& path, bool backup,
 
     const HeldSignals held;
     const int fd = mkstemp(temp.data());
-    if (fd < 0) return failed("cannot create a file beside the hive", errno);
+    if (fd < 0) return untouched(failed("cannot create a file beside the hive", errno));
     close(fd);
     std::string why;
     if (const int error = write(temp.c_str()); error != 0)
@@ -76,7 +77,7 @@ std::string replace_file(const std::string& path, bool backup,
     if (!why.empty()) {
         unlink(temp.c_str());
         if (linked) unlink(bak.c_str());
-        return why;
+        return untouched(why);
     }
     // The rename is done; flushing the folder makes it last through a power cut.
     const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -11,8 +11,9 @@ namespace endpointfix::offline {
 // wrong with it). The new file is written in the same folder, flushed to disk, given the old
 // one's mode and owner, and renamed over the old one, and the folder is flushed. With `backup`,
 // the old file stays as PATH.bak (which must not exist yet). Signals that would end the process
-// wait until it is done. Returns an empty string, or the reason it failed; on failure the file
-// at `path` is as it was and nothing is left beside it.
+// wait until it is done. Returns an empty string, or the reason it failed, which says whether the
+// file at `path` is as it was (then nothing is left beside it) or was replaced all the same (only
+// the folder's flush failed).
 std::string replace_file(const std::string& path, bool backup,
                          const std::function<int(const char*)>& write,
                          const std::function<std::string(int fd)>& verify);
