@@ -4,7 +4,8 @@
 #   emulated  QEMU's user-mode i386 emulator does, through binfmt_misc: registered here, as root,
 #             where the kernel cannot and binfmt_misc is available;
 #   none      nothing does, or ENDPOINTFIX_NO_X86_32=1 says to behave as if nothing did (it also
-#             keeps the emulator from being registered).
+#             keeps the emulator from being registered), or 32-bit Wine is not installed (set-up
+#             goes on without it where the package mirror cannot supply it).
 
 BINFMT=/proc/sys/fs/binfmt_misc
 WINE32_LOADER=/usr/lib/wine/wine
@@ -12,8 +13,11 @@ WINE32_LOADER=/usr/lib/wine/wine
 host_x86_32() {
     [ -n "${X86_32:-}" ] && return 0
     local status=0
+    X86_32_WHY=
     if [ -n "${ENDPOINTFIX_NO_X86_32:-}" ]; then
         X86_32=none
+    elif [ ! -e "$WINE32_LOADER" ]; then
+        X86_32=none X86_32_WHY="32-bit Wine is not installed"
     elif grep -qx enabled "$BINFMT/qemu-i386" 2>/dev/null; then
         X86_32=emulated
     else
@@ -28,7 +32,7 @@ host_x86_32() {
     fi
     # Without a reserved address space the emulated Wine cannot map its shared user data.
     [ "$X86_32" = emulated ] && export QEMU_RESERVED_VA=0xf7000000
-    export X86_32
+    export X86_32 X86_32_WHY
 }
 
 # Registers the emulator for 32-bit x86 ELF programs (status 126 above: the kernel refused the
@@ -50,6 +54,7 @@ host_x86_32_words() {
     case $X86_32 in
         native) echo "runs 32-bit x86 code natively" ;;
         emulated) echo "runs 32-bit x86 code only under QEMU's i386 emulator" ;;
-        none) echo "cannot run 32-bit x86 code${ENDPOINTFIX_NO_X86_32:+ (forced by ENDPOINTFIX_NO_X86_32)}" ;;
+        none) if [ -n "${X86_32_WHY:-}" ]; then echo "has no 32-bit Wine: $X86_32_WHY"; else
+            echo "cannot run 32-bit x86 code${ENDPOINTFIX_NO_X86_32:+ (forced by ENDPOINTFIX_NO_X86_32)}"; fi ;;
     esac
 }

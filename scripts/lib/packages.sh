@@ -9,9 +9,14 @@ RELEASE_PACKAGES=(cmake make g++ pkg-config libhivex-dev g++-mingw-w64-i686 binu
 WINDOWS_PACKAGES=("${RELEASE_PACKAGES[@]}" googletest wine wine32:i386 wine64 qemu-user-static)
 
 # ensure_packages PKG...: installs, as root with apt, whichever of the Debian packages is missing.
-# Silent when all are there.
+# Silent when all are there. A package mirror out of step is common and passes by itself, so a
+# failed index update is only a warning, and where the install fails with i386 packages among
+# those asked for (their versions must match the amd64 ones, whose updates come from the index
+# most often out of step) it is tried again without them: only the 32-bit Wine runs need them,
+# and those are skipped without them (WINE32_MISSING then holds apt's reason). Set-up fails only
+# when the other packages cannot be installed. Nothing else on the machine is changed.
 ensure_packages() {
-    local missing=() pkg
+    local missing=() native=() pkg err
     for pkg in "$@"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q '^install ok installed' ||
             missing+=("$pkg")
@@ -22,10 +27,37 @@ ensure_packages() {
         return 1
     fi
     echo "installing ${missing[*]}" >&2
-    if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
-        ! dpkg --print-foreign-architectures | grep -qx i386; then
+    for pkg in "${missing[@]}"; do [[ $pkg == *:i386 ]] || native+=("$pkg"); done
+    if [ ${#native[@]} -lt ${#missing[@]} ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
         dpkg --add-architecture i386
     fi
-    apt-get update -qq >/dev/null &&
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    err=$(apt-get update -qq 2>&1 >/dev/null) ||
+        echo "apt-get update failed, going on with the package lists there are: $(apt_first_error "$err")" >&2
+    err=$(apt_install "${missing[@]}") && return 0
+    if [ ${#native[@]} -lt ${#missing[@]} ]; then
+        local why
+        why=$(apt_first_error "$err")
+        if [ ${#native[@]} -eq 0 ] || err=$(apt_install "${native[@]}"); then
+            export WINE32_MISSING=$why
+            echo "32-bit Wine could not be installed (apt: $why); its tests will be skipped" >&2
+            return 0
+        fi
+    fi
+    echo "set-up failed: apt could not install ${native[*]:-${missing[*]}}: $(apt_first_error "$err")" >&2
+    return 1
+}
+
+# apt_install PKG...: installs quietly; on failure prints apt's messages and fails.
+apt_install() {
+    local out
+    out=$(DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" 2>&1 >/dev/null) && return 0
+    printf '%s\n' "$out"
+    return 1
+}
+
+# apt_first_error TEXT: the first line of apt's output that names an error (else the first line).
+apt_first_error() {
+    local line
+    line=$(printf '%s\n' "$1" | grep -m1 -E '^(E|Err):' || printf '%s\n' "$1" | head -n1)
+    printf '%s' "${line:-no message}"
 }

@@ -16,7 +16,9 @@ wine_require() {
     host_x86_32
     [ "$1" = wine ] || return 0
     local why=
-    if [ "$X86_32" = none ]; then
+    if [ -n "${X86_32_WHY:-}" ]; then
+        why=$X86_32_WHY
+    elif [ "$X86_32" = none ]; then
         why="this host $(host_x86_32_words)"
     elif [ "$X86_32" = emulated ] && [ -n "${2:-}" ]; then
         why="this host $(host_x86_32_words), and $2"
