@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace endpointfix::offline {
@@ -56,6 +57,21 @@ HiveFileState inspect_hive_file(int fd) {
     state.sequence = u32(head + 4);
     state.dirty = u32(head + 4) != u32(head + 8);
     return state;
+}
+
+std::string HivePath::label() const {
+    return file == given ? given : given + " (a link to " + file + ")";
+}
+
+HivePath resolve_hive_path(const std::string& given) {
+    struct stat st;
+    if (lstat(given.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return {given, given};
+    // A link to nothing stays as named: opening it says that it names no file.
+    char* target = realpath(given.c_str(), nullptr);
+    if (target == nullptr) return {given, given};
+    HivePath path{given, target};
+    std::free(target);
+    return path;
 }
 
 std::vector<std::string> transaction_logs(const std::string& hive) {

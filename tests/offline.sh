@@ -6,7 +6,7 @@
 # asan preset). With "full", the replace on a full and a read-only filesystem (a tmpfs, where
 # this user may mount one; skipped otherwise).
 set -uo pipefail
-program=$1 maker=$2
+program=$(realpath "$1") maker=$2
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../scripts/lib/hive.sh"
 . "$here/../scripts/lib/wine-store.sh"
@@ -16,13 +16,16 @@ fail=0
 expect() { [ "$2" = "$3" ] || { printf 'FAIL %s\n--- got\n%s\n--- want\n%s\n' "$1" "$2" "$3"; fail=1; }; }
 run() { status=0; "$program" "$@" >"$tmp/out" 2>"$tmp/err" || status=$?; }
 lines() { hivexregedit --export --prefix 'HKEY_LOCAL_MACHINE\SOFTWARE' "$1" '\Microsoft\Windows\CurrentVersion\MMDevices\Audio' |
-    sed 's/=hex(3):/=hex:/' | reg_lines "$AUDIO_KEY" | grep -v -F '{long}'; }
+    sed 's/=hex(3):/=hex:/' | reg_lines "$AUDIO_KEY" | grep -v -F -e '{long}' -e '{accent}'; }
 state() { [ -f "$1" ] && sha256sum <"$1" | cut -c1-16; ls -A "$(dirname "$1")" | paste -sd' '; }
 
-# A 200-character description (402 bytes as UTF-16) still reads back in 256 bytes, and matches.
-key='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\MMDevices\Audio\Capture\{long}'
-printf '\n[%s]\n"DeviceState"=dword:00000000\n[%s\\P]\n"{a45c254e-df1c-4efd-8020-67d146a850e0},2"="WaveOut Mix%s"\n' \
-    "$key" "$key" "$(printf '%0189d' 0)" | cat "$here/e2e/store.reg" - >"$tmp/store.reg"
+# A 200-character description (402 bytes as UTF-16) still reads back in 256 bytes, and matches;
+# so does one with a letter beyond ASCII, stored as UTF-16 and compared as Windows-1252.
+endpoint() {  # endpoint NAME DESCRIPTION
+    local key='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\MMDevices\Audio\Capture\'$1
+    printf '\n[%s]\n"DeviceState"=dword:00000000\n[%s\\P]\n"{a45c254e-df1c-4efd-8020-67d146a850e0},2"="%s"\n' "$key" "$key" "$2"
+}
+{ cat "$here/e2e/store.reg"; endpoint '{long}' "WaveOut Mix$(printf '%0189d' 0)"; endpoint '{accent}' 'WaveOut Mix é'; } >"$tmp/store.reg"
 mkdir "$tmp/h" && hive_from_reg "$maker" "$tmp/store.reg" "$tmp/h/SOFTWARE" || exit 1
 hive=$tmp/h/SOFTWARE
 cp "$hive" "$tmp/clean"
@@ -45,15 +48,16 @@ fi
 run "$hive"
 expect "report status" "$status" 1
 expect "the long description's line" "$(grep -c '^capture {long}, description "WaveOut Mix0000' "$tmp/out")" 1
+expect "a description beyond ASCII" "$(grep '^capture {accent}' "$tmp/out")" 'capture {accent}, description "WaveOut Mix é"'
 run --reg "$hive" && cp "$tmp/out" "$tmp/plan.reg"
-before=$(lines "$hive") lookup_before=$(reglookup -H "$hive" | LC_ALL=C sort)
+before=$(lines "$hive") lookup_before=$(reglookup -H "$hive" 2>/dev/null | LC_ALL=C sort)
 stamp=$(stat -c %y "$hive")
 run --apply --backup "$hive"
 expect "apply status" "$status" 0
 expect "changes made by --apply" "$(store_changes "$before" "$(lines "$hive")")" "$(cat "$here/e2e/changes.txt")"
-expect "values reglookup sees changed" "$(diff <(echo "$lookup_before") <(reglookup -H "$hive" | LC_ALL=C sort) |
+expect "values reglookup sees changed" "$(diff <(echo "$lookup_before") <(reglookup -H "$hive" 2>/dev/null | LC_ALL=C sort) |
     sed -n 's|^[<>] /Microsoft/Windows/CurrentVersion/MMDevices/Audio/||p' | cut -d, -f1 | LC_ALL=C sort -u)" \
-    "$( (sed -E 's/^. \[([^]]*)\] "([^"]*)".*/\1\\\2/' "$here/e2e/changes.txt"; echo 'Capture\{long}\DeviceState') | tr '\\' / | sed 's/,/%2C/' | LC_ALL=C sort -u)"
+    "$( (sed -E 's/^. \[([^]]*)\] "([^"]*)".*/\1\\\2/' "$here/e2e/changes.txt"; printf '%s\n' 'Capture\{long}\DeviceState' 'Capture\{accent}\DeviceState') | tr '\\' / | sed 's/,/%2C/' | LC_ALL=C sort -u)"
 expect "the backup" "$(cmp "$tmp/clean" "$hive.bak" && echo same)" same
 expect "base block: sequence numbers, one higher" "$(od -An -tu4 -j4 -N8 "$hive" | xargs)" \
     "$(od -An -tu4 -j4 -N8 "$tmp/clean" | awk '{ print $1 + 1, $2 + 1 }')"
@@ -63,8 +67,39 @@ expect "--reg merged is --apply" "$(lines "$tmp/merged")" "$(lines "$hive")"
 rm "$hive.bak" && cp -p "$hive" "$tmp/fixed" && stamp=$(stat -c %y "$hive")
 run --apply "$hive"
 expect "a second apply: status, bytes, time" "$status $(cmp "$hive" "$tmp/fixed" && echo same) $(stat -c %y "$hive")" "0 same $stamp"
-"$maker" "$tmp/empty"; run "$tmp/empty"
-expect "a hive without the store" "$status $(cat "$tmp/out")" "0 endpointfix-offline: no endpoint store here, nothing to change"
+
+# Through a link: the file it names is serviced in its own folder, and the link stays.
+mkdir "$tmp/t" "$tmp/l" && cp "$tmp/clean" "$tmp/t/SOFTWARE" && ln -s ../t/SOFTWARE "$tmp/l/link"
+run --apply --backup "$tmp/l/link"
+expect "apply through a link: status, target, link, backups" \
+    "$status $(lines "$tmp/t/SOFTWARE" | cmp -s - <(lines "$hive") && echo fixed) $(readlink "$tmp/l/link") $(cmp "$tmp/clean" "$tmp/t/SOFTWARE.bak" && echo kept) $(ls "$tmp/l")" \
+    "0 fixed ../t/SOFTWARE kept link"
+# Output lost after the hive was replaced: status 4, and it says the changes were made.
+cp "$tmp/clean" "$tmp/t/full" && status=0 && "$program" --apply "$tmp/t/full" >/dev/full 2>"$tmp/err" || status=$?
+expect "apply with its report lost" "$status $(cmp -s "$tmp/clean" "$tmp/t/full" || echo changed) $(cat "$tmp/err")" \
+    "4 changed endpointfix-offline: the changes were made; the report could not be written in full"
+
+# Hives that are not SOFTWARE hives are refused; a SOFTWARE hive without the store has nothing to change.
+"$maker" "$tmp/empty"
+printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\ControlSet001\\Control]\n"Current"=dword:00000001\n' >"$tmp/system.reg"
+printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\n"ProgramFilesDir"="C:\\\\Program Files"\n' >"$tmp/bare.reg"
+hive_from_reg "$maker" "$tmp/system.reg" "$tmp/system" && hive_from_reg "$maker" "$tmp/bare.reg" "$tmp/bare" || exit 1
+for kind in empty system bare; do
+    for option in "" --reg --apply; do
+        run $option "$tmp/$kind"
+        got="$status $(cat "$tmp/out" "$tmp/err")" want="2 endpointfix-offline: $tmp/$kind: does not look like a SOFTWARE hive (no Microsoft\Windows\CurrentVersion key)"
+        [ "$kind" = bare ] && want="0 endpointfix-offline: no endpoint store here, nothing to change" && [ "$option" = --reg ] && want="0 Windows Registry Editor Version 5.00"
+        expect "$kind hive ${option:-report}" "$got" "$want"
+    done
+done
+
+# Usage: each option once; -- ends the options.
+for args in "--apply --apply H" "--reg --reg H" "--backup H" "--reg --apply H" "H H" "--help H" "--bogus H" "--"; do
+    run ${args//H/$hive}
+    expect "usage: $args" "$status" 3
+done
+cp "$tmp/clean" "$tmp/h/-dash" && status=0 && (cd "$tmp/h" && "$program" -- -dash >/dev/null) || status=$?
+expect "a hive named after --" "$status" 1
 
 # Refusals: status 2, one line naming the file, and the hive and its folder as they were.
 refuse() {  # refuse CASE WANT-IN-MESSAGE [OPTION]

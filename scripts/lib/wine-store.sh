@@ -112,9 +112,11 @@ store_lines() {
     iconv -f UTF-16 -t UTF-8 "$file" | reg_lines "$AUDIO_KEY"
 }
 
-# Reads a .reg file and prints its keys below ROOT and their values as store_lines does.
+# Reads a .reg file and prints its keys below ROOT and their values as store_lines does. ROOT
+# reaches awk through its environment: awk -v would take its backslashes for escapes.
 reg_lines() {
-    tr -d '\r' | awk -v root="$1" '
+    tr -d '\r' | REG_ROOT=$1 awk '
+        BEGIN { root = ENVIRON["REG_ROOT"] }
         /^\[/ {
             key = substr($0, 2, length($0) - 2)
             key = (key == root) ? "" : substr(key, length(root) + 2)
