@@ -27,11 +27,12 @@ for program in win32/endpointfix.exe win32/endpointfix-check.exe win64/endpointf
     cmp -s "build/$program" "$tmp/unpacked/${program#*/}"; say $? "${program#*/} is the one built here"
 done
 # The Debian package installs, and the program it installs runs: its help, and the report on a
-# hive without an endpoint store. (As root only: dpkg installs into this system, and removes the
-# package afterwards.)
+# SOFTWARE hive without an endpoint store. (As root only: dpkg installs into this system, and
+# removes the package afterwards.)
 if [ "$(id -u)" = 0 ]; then
     dpkg -i "$here"/endpointfix-offline_*.deb >/dev/null 2>&1; say $? "dpkg -i of the Debian package"
-    build/native/tests/make_empty_hive "$tmp/SOFTWARE" &&
+    printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion]\n' >"$tmp/bare.reg"
+    (. scripts/lib/hive.sh && hive_from_reg build/native/tests/make_empty_hive "$tmp/bare.reg" "$tmp/SOFTWARE") &&
         [ "$(/usr/bin/endpointfix-offline --help | head -c 26)$(/usr/bin/endpointfix-offline "$tmp/SOFTWARE")" = \
             "usage: endpointfix-offlineendpointfix-offline: no endpoint store here, nothing to change" ]
     say $? "the installed endpointfix-offline runs"
