@@ -1,0 +1,69 @@
+// The replay of a dirty hive's transaction logs, as Windows replays them when it loads the hive
+// (../shared/hive-logs.md): a pure function from the primary file's bytes and its logs' bytes to
+// the hive as Windows would hold it, or to why nothing sound can be made of them. No file is
+// read or written here; every size, count and offset in the input is checked before it is used,
+// and nothing is allocated in proportion to a size the input declares.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace endpointfix::offline {
+
+using Bytes = std::span<const std::uint8_t>;
+
+inline constexpr std::size_t kBaseBlockSize = 4096;
+inline constexpr std::uint64_t kMaxBinsSize = 0x80000000;  // cell offsets have 31 bits
+
+// The base block's checksum: the XOR of its first 127 double words, never 0 or all ones.
+std::uint32_t base_block_checksum(const std::uint8_t* block);
+
+// What a primary's base block says of it. Clean: a hive file (or a log, or no hive at all: the
+// usual checks say so) that is read as it stands. Dirty: its sequence numbers differ. Damaged:
+// no "regf", or a wrong checksum; a usable log may mend it.
+enum class PrimaryState { kClean, kDirty, kDamaged };
+PrimaryState primary_state(Bytes primary);
+
+struct LogInput {
+    std::string name;  // as it is to be named in messages: SOFTWARE.LOG1
+    Bytes bytes;
+};
+
+// Bytes the replay writes into the image at a file offset; they point into a log's bytes.
+struct ImageWrite {
+    std::uint64_t offset;
+    Bytes bytes;
+};
+
+struct Replay {
+    enum class Outcome { kClean, kRecovered, kRefused };
+    Outcome outcome = Outcome::kRefused;
+    std::string refusal;  // kRefused: why, in plain words, naming the logs
+
+    // kRecovered. The image is `size` bytes: the base block, then the primary's first `kept`
+    // bytes of bins data, zeros to the end, and over them `writes`, in order.
+    std::vector<std::uint8_t> base_block;  // kBaseBlockSize bytes, checksum right
+    std::uint64_t size = 0, kept = 0;
+    std::vector<ImageWrite> writes;
+    bool old_format = false;  // dirty pages of a Vista-to-8 log, not entries
+    bool mended = false;      // the primary's base block was taken from a log
+    std::vector<std::string> logs_used;
+    std::uint32_t applied = 0;   // entries (new format) or dirty pages (old format)
+    std::string stopped;         // where replay stopped early and why; empty if it ran through
+    std::uint32_t sequence = 0;  // both sequence numbers of the image
+};
+
+// Replays `logs` (the files beside the primary, in any order, empty ones included) over
+// `primary`. The writes of the result point into the logs' bytes, which must outlive it.
+Replay replay_logs(Bytes primary, std::span<const LogInput> logs);
+
+// The recovered image, whole: for tests, and for small hives.
+std::vector<std::uint8_t> recovered_image(Bytes primary, const Replay& replay);
+
+// One line for stderr: "dirty; replayed 7 log entries from SOFTWARE.LOG1, SOFTWARE.LOG2, as
+// Windows does when it loads the hive", and where it stopped early, if it did.
+std::string replay_summary(const Replay& replay);
+
+}  // namespace endpointfix::offline

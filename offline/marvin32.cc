@@ -1,0 +1,30 @@
+#include "offline/marvin32.h"
+
+#include <bit>
+
+namespace endpointfix::offline {
+
+std::uint64_t marvin32(const std::uint8_t* data, std::size_t size, std::uint64_t seed) {
+    std::uint32_t lo = static_cast<std::uint32_t>(seed),
+                  hi = static_cast<std::uint32_t>(seed >> 32);
+    const auto mix = [&] {
+        hi ^= lo;
+        lo = std::rotl(lo, 20) + hi;
+        hi = std::rotl(hi, 9) ^ lo;
+        lo = std::rotl(lo, 27) + hi;
+        hi = std::rotl(hi, 19);
+    };
+    for (; size >= 4; data += 4, size -= 4) {
+        lo += data[0] | data[1] << 8 | data[2] << 16 | std::uint32_t{data[3]} << 24;
+        mix();
+    }
+    // The 0 to 3 bytes left, with 0x80 just after them.
+    std::uint32_t last = 0x80u << 8 * size;
+    for (std::size_t i = 0; i < size; ++i) last |= std::uint32_t{data[i]} << 8 * i;
+    lo += last;
+    mix();
+    mix();
+    return std::uint64_t{hi} << 32 | lo;
+}
+
+}  // namespace endpointfix::offline

@@ -1,0 +1,180 @@
+// The replay of a dirty hive's logs: Marvin32 against the shared document's vectors, the log
+// writer's dirty hives, and damaged logs, which stop the replay or refuse it, never crash it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+#include "offline/log_replay.h"
+#include "offline/marvin32.h"
+#include "tests/dirty_hive.h"
+#include "tests/empty_hive.h"
+#include "tests/endpoint_store.h"
+
+namespace endpointfix::test {
+namespace {
+
+using dirty::put32;
+using offline::Replay;
+
+TEST(Marvin32, MatchesTheHashesWindowsWrote) {
+    const struct {
+        Bytes input;
+        std::uint64_t want;
+    } cases[] = {
+        {{}, 0xb39efca403966e08},
+        {hex("00"), 0x2d45a72c3c214958},
+        {hex("61 62 63"), 0xb9cf3dfca41914f7},
+        {hex("00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10 11 12 13 14 15 16 17 18 19 1a 1b "
+             "1c 1d 1e 1f"),
+         0xc64feee425c2e24c},
+        {hex("48 76 4c 45 00 5e 00 00 00 00 00 00 02 00 00 00 00 50 00 00 01 00 00 00 31 e4 07 18 "
+             "66 6c 86 67"),
+         0xcd44f3cfa7657f02},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(offline::marvin32(c.input.data(), c.input.size()), c.want) << c.input.size();
+}
+
+// An empty hive, and a later state of it: its first bin changed, three bins added.
+struct States {
+    Buffer earlier, later;
+    States() {
+        const std::string path = ::testing::TempDir() + "replay-empty";
+        write_empty_hive(path.c_str());
+        std::ifstream in(path, std::ios::binary);
+        earlier.assign(std::istreambuf_iterator<char>(in), {});
+        unlink(path.c_str());
+        later = earlier;
+        later[4096 + 0x200] = 0x5a;
+        for (std::uint32_t bin = 4096; bin <= 12288; bin += 4096) {
+            later.resize(4096 + bin + 4096, static_cast<std::uint8_t>(bin >> 12));
+            std::memcpy(&later[4096 + bin], "hbin", 4);
+            put32(later, 4096 + bin + 4, bin), put32(later, 4096 + bin + 8, 4096);
+        }
+        put32(later, 0x28, 16384);
+    }
+};
+
+Replay replay(const DirtyHive& hive, std::vector<offline::LogInput>* keep = nullptr) {
+    std::vector<offline::LogInput> logs;
+    if (!hive.logs[0].empty() || !hive.logs[1].empty())
+        logs = {{"SOFTWARE.LOG1", hive.logs[0]}, {"SOFTWARE.LOG2", hive.logs[1]}};
+    Replay r = offline::replay_logs(hive.primary, logs);
+    if (keep != nullptr) *keep = logs;
+    return r;
+}
+
+TEST(LogReplay, DirtyHivesOfTheWriterAreRecoveredOrRefused) {
+    const States s;
+    const struct {
+        const char* kind;
+        std::uint32_t applied;  // 0: refused
+        std::string logs_or_why;
+    } cases[] = {
+        {"split", 4, "SOFTWARE.LOG1 SOFTWARE.LOG2 "},
+        {"swapped", 4, "SOFTWARE.LOG2 SOFTWARE.LOG1 "},
+        {"one", 4, "SOFTWARE.LOG1 "},
+        {"damaged", 4, "SOFTWARE.LOG1 "},
+        {"badhash", 2, "SOFTWARE.LOG1 "},
+        {"old", 25, "SOFTWARE.LOG1 "},  // 25 dirty 512-byte pages
+        {"olddamaged", 25, "SOFTWARE.LOG1 "},
+        {"stale", 0, "no entry of its logs continues it"},
+        {"none", 0, "is dirty, and no transaction log stands beside it"},
+        {"oldstamp", 0, "SOFTWARE.LOG1: its timestamp does not match"},
+    };
+    for (const auto& c : cases) {
+        const DirtyHive hive = make_dirty_hive(c.kind, s.earlier, s.later);
+        const Replay r = replay(hive);
+        if (c.applied == 0) {
+            EXPECT_EQ(r.outcome, Replay::Outcome::kRefused) << c.kind;
+            EXPECT_NE(r.refusal.find(c.logs_or_why), std::string::npos) << c.kind << r.refusal;
+            continue;
+        }
+        ASSERT_EQ(r.outcome, Replay::Outcome::kRecovered) << c.kind << r.refusal;
+        std::string used;
+        for (const auto& name : r.logs_used) used += name + " ";
+        EXPECT_EQ(used + std::to_string(r.applied), c.logs_or_why + std::to_string(c.applied));
+        const Buffer image = offline::recovered_image(hive.primary, r);
+        EXPECT_EQ(offline::primary_state(image), offline::PrimaryState::kClean) << c.kind;
+        // Through to the later state, or (a bad hash midway) as far as its second page.
+        const std::size_t end = c.applied == 2 ? 12288 : s.later.size();
+        EXPECT_EQ(Buffer(image.begin() + 4096, image.end()),
+                  Buffer(s.later.begin() + 4096, s.later.begin() + end))
+            << c.kind;
+        EXPECT_EQ(r.stopped.empty(), c.applied != 2) << c.kind << r.stopped;
+    }
+}
+
+// Damage to the second of four entries in LOG1 (at byte e) stops the replay after the first;
+// damage to LOG1's base block leaves no usable log. Either way, never a read out of bounds.
+TEST(LogReplay, DamagedLogsStopTheReplayOrRefuseIt) {
+    const States s;
+    using Damage = std::function<void(Buffer&, std::size_t)>;
+    const auto rehashed = [](Damage d) {
+        return [d](Buffer& l, std::size_t e) { d(l, e), dirty::hash_entry(l, e); };
+    };
+    const struct {
+        const char* name;
+        Damage damage;
+        std::string want;  // in the reason it stopped, or in the refusal
+    } cases[] = {
+        {"entry size 0", [](Buffer& l, auto e) { put32(l, e + 4, 0); }, "not a multiple of 512"},
+        {"past the file", [](Buffer& l, auto e) { put32(l, e + 4, 1 << 30); }, "past the end"},
+        {"truncated log", [](Buffer& l, auto e) { l.resize(e + 600); }, "past the end of the log"},
+        {"bins size", rehashed([](Buffer& l, auto e) { put32(l, e + 16, 4097); }), "4096 up to"},
+        {"bins over 2 GiB", rehashed([](Buffer& l, auto e) { put32(l, e + 16, 1u << 31 | 4096); }),
+         "up to 2 GiB"},
+        {"page count", rehashed([](Buffer& l, auto e) { put32(l, e + 20, ~0u); }), "page count"},
+        {"page outside", rehashed([](Buffer& l, auto e) { put32(l, e + 40, 1 << 16); }),
+         "outside the bins data"},
+        {"page unaligned", rehashed([](Buffer& l, auto e) { put32(l, e + 40, 100); }), "of 4096"},
+        {"page too long",
+         rehashed([](Buffer& l, auto e) { put32(l, e + 40, 0), put32(l, e + 44, 8192); }),
+         "runs past the end of the entry"},
+        {"sequence gap", rehashed([](Buffer& l, auto e) { put32(l, e + 12, 9); }), "not follow"},
+        {"hash", [](Buffer& l, auto e) { l[e + 100] ^= 1; }, "its hash is wrong"},
+        {"log checksum", [](Buffer& l, auto) { l[100] ^= 1; }, "LOG1: the checksum of its base"},
+        {"log numbers", [](Buffer& l, auto) { put32(l, 8, 7), dirty::seal(l); },
+         "numbers of its base block differ"},
+        {"log type", [](Buffer& l, auto) { put32(l, 28, 2), dirty::seal(l); }, "file type 2"},
+    };
+    for (const auto& c : cases) {
+        DirtyHive hive = make_dirty_hive("one", s.earlier, s.later);
+        c.damage(hive.logs[0], 512 + dirty::u32(hive.logs[0], 516));
+        const Replay r = replay(hive);
+        const std::string& said = r.outcome == Replay::Outcome::kRefused ? r.refusal : r.stopped;
+        EXPECT_NE(said.find(c.want), std::string::npos) << c.name << ": " << said;
+        EXPECT_EQ(r.applied, r.outcome == Replay::Outcome::kRecovered ? 1u : 0u) << c.name;
+    }
+}
+
+// Two pages of one entry at the same offset: the later one is what the image holds.
+TEST(LogReplay, OverlappingPagesOfAnEntryLeaveTheLaterOne) {
+    const States s;
+    DirtyHive hive = make_dirty_hive("one", s.earlier, s.later);
+    Buffer& log = hive.logs[0];
+    log.resize(512 + 512 + 2 * 4096);  // one entry: two pages, both at 0
+    put32(log, 516, log.size() - 512), put32(log, 532, 2);
+    put32(log, 552, 0), put32(log, 556, 4096), put32(log, 560, 0), put32(log, 564, 4096);
+    std::fill(log.begin() + 1024, log.begin() + 1024 + 4096, 0xaa);
+    std::fill(log.begin() + 1024 + 4096, log.end(), 0xbb);
+    log.erase(log.begin() + 568, log.begin() + 1024);  // the pages right after the table
+    log.resize(512 + 512 + 2 * 4096);
+    dirty::hash_entry(log, 512);
+    const Replay r = replay(hive);
+    ASSERT_EQ(r.applied, 1u) << r.refusal << r.stopped;
+    const Buffer image = offline::recovered_image(hive.primary, r);
+    EXPECT_EQ(image[4096], 0xbb);
+    EXPECT_EQ(image[4096 + 4095], 0xbb);
+}
+
+TEST(LogReplay, ACleanPrimaryIsReadAsItStands) {
+    const States s;
+    EXPECT_EQ(offline::replay_logs(s.earlier, {}).outcome, Replay::Outcome::kClean);
+}
+
+}  // namespace
+}  // namespace endpointfix::test
