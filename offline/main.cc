@@ -10,13 +10,17 @@
 namespace {
 
 constexpr char kHelp[] =
-    "usage: endpointfix-offline [--reg | --apply [--backup]] [--] HIVE\n"
+    "usage: endpointfix-offline [--reg | --apply [--backup] | --recover OUT] [--] HIVE\n"
     "  HIVE       a SOFTWARE hive file (Windows/System32/config/SOFTWARE); where it is a\n"
-    "             symbolic link, the file it names is serviced\n"
+    "             symbolic link, the file it names is serviced. A dirty hive is read as\n"
+    "             Windows loads it, with the transaction logs beside it (HIVE.LOG1, .LOG2)\n"
+    "             replayed; they are never changed\n"
     "  (none)     report what a run of endpointfix would change in it\n"
     "  --reg      print those changes as a .reg file\n"
-    "  --apply    make them, replacing the file whole; --backup keeps it as HIVE.bak, and\n"
-    "             refuses where HIVE.bak exists already\n"
+    "  --apply    make them, replacing the file whole with a clean hive; --backup keeps it\n"
+    "             as HIVE.bak, and refuses where HIVE.bak exists already\n"
+    "  --recover  write the hive as Windows would load it, logs replayed, to the new file\n"
+    "             OUT (any hive: SOFTWARE, SYSTEM, NTUSER.DAT); changes nothing else\n"
     "Exit status: 0 nothing to change (or changed), 1 changes pending, 2 the hive cannot be\n"
     "serviced (or part of it read), 3 usage, 4 output not written in full (with --apply,\n"
     "after the changes were made)\n";
@@ -38,9 +42,14 @@ int main(int argc, char** argv) {
     }
     const offline::HivePath hive = offline::resolve_hive_path(options.hive);
     switch (options.mode) {
-        case offline::Mode::kApply: return offline::apply_changes(hive, options.backup);
-        case offline::Mode::kRegFile: return offline::print_report(hive, CheckOutput::kRegFile);
-        case offline::Mode::kReport: break;
+        case offline::Mode::kApply:
+            return offline::apply_changes(hive, options.backup);
+        case offline::Mode::kRegFile:
+            return offline::print_report(hive, CheckOutput::kRegFile);
+        case offline::Mode::kRecover:
+            return offline::recover_hive(hive, options.out);
+        case offline::Mode::kReport:
+            break;
     }
     return offline::print_report(hive, CheckOutput::kReport);
 }

@@ -23,6 +23,8 @@ bool parse_options(int argc, const char* const* argv, Options& out) {
             out.mode = Mode::kRegFile;
         else if (option == "--apply")
             out.mode = Mode::kApply;
+        else if (option == "--recover" && i + 1 < argc)
+            out.mode = Mode::kRecover, out.out = argv[++i];
         else if (option == "--backup")
             out.backup = true;
         else if (option == "--help")
@@ -31,8 +33,9 @@ bool parse_options(int argc, const char* const* argv, Options& out) {
             return false;
     }
     if (out.help) return argc == 2;
-    if (hives.size() != 1 || (seen.count("--reg") && seen.count("--apply")) ||
-        (out.backup && out.mode != Mode::kApply))
+    if (hives.size() != 1 ||
+        seen.count("--reg") + seen.count("--apply") + seen.count("--recover") > 1 ||
+        out.out.empty() != (out.mode != Mode::kRecover) || (out.backup && out.mode != Mode::kApply))
         return false;
     out.hive = hives.front();
     return true;

@@ -86,4 +86,30 @@ std::string replace_file(const std::string& path, bool backup,
     return synced ? "" : failed("replaced the hive, but cannot flush its folder", errno);
 }
 
+std::string create_file(const std::string& path, const std::function<int(int fd)>& write) {
+    const auto cut = path.rfind('/');
+    const std::string folder = cut == std::string::npos ? "." : path.substr(0, cut);
+    const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+    std::string temp = folder + "/." + name + ".endpointfix-XXXXXX";
+    const HeldSignals held;
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) return failed("cannot create a file beside it", errno);
+    const mode_t mask = umask(0);
+    umask(mask);
+    std::string why;
+    if (const int error = write(fd); error != 0) why = failed("cannot write it", error);
+    if (why.empty() && fchmod(fd, 0666 & ~mask) != 0) why = failed("cannot set its mode", errno);
+    if (why.empty() && fsync(fd) != 0) why = failed("cannot flush it", errno);
+    close(fd);
+    if (why.empty() && link(temp.c_str(), path.c_str()) != 0)
+        why = errno == EEXIST ? "exists already, and is not overwritten"
+                              : failed("cannot create it", errno);
+    unlink(temp.c_str());
+    if (!why.empty()) return why;
+    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool synced = dir >= 0 && fsync(dir) == 0;
+    if (dir >= 0) close(dir);
+    return synced ? "" : failed("created, but cannot flush its folder", errno);
+}
+
 }  // namespace endpointfix::offline

@@ -18,4 +18,12 @@ std::string replace_file(const std::string& path, bool backup,
                          const std::function<int(const char*)>& write,
                          const std::function<std::string(int fd)>& verify);
 
+// Creates the file at `path`, which must not exist, whole or not at all: `write` writes it at
+// the descriptor it is given (returning 0 or an errno value) in a new file in the same folder,
+// which is flushed to disk, given the mode new files get, and linked as `path` (which fails where
+// `path` exists by then); the folder is flushed. Signals that would end the process wait until
+// it is done. Returns an empty string, or the reason it failed: then `path` was not created,
+// unless the reason says that only the folder could not be flushed.
+std::string create_file(const std::string& path, const std::function<int(int fd)>& write);
+
 }  // namespace endpointfix::offline

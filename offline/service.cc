@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/run.h"
+#include "offline/loaded_hive.h"
 #include "offline/replace.h"
 #include "registry/hive_store.h"
 
@@ -19,18 +20,13 @@ namespace {
 
 constexpr char kProgram[] = "endpointfix-offline";
 
-int refuse(const HivePath& hive, const std::string& why) {
-    std::fprintf(stderr, "%s: %s: %s\n", kProgram, hive.label().c_str(), why.c_str());
-    return kBlockedOrUnreadable;
+void say(const std::string& name, const std::string& what) {
+    std::fprintf(stderr, "%s: %s: %s\n", kProgram, name.c_str(), what.c_str());
 }
 
-std::string dirty_advice(const HivePath& hive) {
-    std::string logs;
-    for (const auto& log : transaction_logs(hive.file)) logs += (logs.empty() ? "" : ", ") + log;
-    return "is dirty: recent changes wait in its transaction logs (" +
-           (logs.empty() ? std::string("none found beside it") : logs) +
-           "); start that Windows and shut it down fully (not Fast Startup), or replay the logs "
-           "with a tool that does, then run again";
+int refuse(const HivePath& hive, const std::string& why) {
+    say(hive.label(), why);
+    return kBlockedOrUnreadable;
 }
 
 // Why libhivex could not open a file whose base block and first bin are sound: it found the
@@ -55,25 +51,19 @@ bool looks_like_software(RegistryStore& store) {
 constexpr char kNotSoftware[] =
     "does not look like a SOFTWARE hive (no Microsoft\\Windows\\CurrentVersion key)";
 
-// A path libhivex opens to reach the very file open at `fd`, whatever is renamed meanwhile.
-std::string fd_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
-
 }  // namespace
 
 int print_report(const HivePath& hive, CheckOutput output) {
     const int fd = open(hive.file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return refuse(hive, std::string("cannot open: ") + std::strerror(errno));
-    const HiveFileState state = inspect_hive_file(fd);
-    if (!state.damage.empty()) return refuse(hive, state.damage);
-    const auto store = HiveStore::open_file(fd_path(fd).c_str(), false);
+    const LoadedHive loaded(fd, hive.file);
+    if (!loaded.refusal().empty()) return refuse(hive, loaded.refusal());
+    const auto store = HiveStore::open_file(loaded.path().c_str(), false);
     if (!store) return refuse(hive, not_a_hive());
     if (!looks_like_software(*store)) return refuse(hive, kNotSoftware);
-    if (state.dirty)
-        refuse(hive,
-               "is dirty: its transaction logs hold newer changes, so what follows may be stale");
+    if (loaded.recovered()) say(hive.label(), loaded.summary());
     CheckOptions options{output, kProgram, true};
-    const int status = run_check(*store, *store, stdout, options);
-    return state.dirty && status != kOutputFailed ? kBlockedOrUnreadable : status;
+    return run_check(*store, *store, stdout, options);
 }
 
 int apply_changes(const HivePath& hive, bool backup) {
@@ -87,12 +77,11 @@ int apply_changes(const HivePath& hive, bool backup) {
     if (fstat(fd, &held) != 0 || stat(hive.file.c_str(), &named) != 0 ||
         held.st_ino != named.st_ino || held.st_dev != named.st_dev)
         return refuse(hive, "was replaced while this run opened it; run again");
-    const HiveFileState state = inspect_hive_file(fd);
-    if (!state.damage.empty()) return refuse(hive, state.damage);
-    if (state.dirty) return refuse(hive, dirty_advice(hive));
+    const LoadedHive loaded(fd, hive.file);
+    if (!loaded.refusal().empty()) return refuse(hive, loaded.refusal());
     // Read first, as it is: libhivex opens a hive for writing by copying it whole into memory,
     // which a hive with nothing to change is spared.
-    auto store = HiveStore::open_file(fd_path(fd).c_str(), false);
+    auto store = HiveStore::open_file(loaded.path().c_str(), false);
     if (!store) return refuse(hive, not_a_hive());
     if (!looks_like_software(*store)) return refuse(hive, kNotSoftware);
 
@@ -104,7 +93,7 @@ int apply_changes(const HivePath& hive, bool backup) {
     const int status = run_check(*store, *store, held_report, options);
     if (status == kOutputFailed) return refuse(hive, "cannot hold the report");
     if (changes != 0) {
-        store = HiveStore::open_file(fd_path(fd).c_str(), true);
+        store = HiveStore::open_file(loaded.path().c_str(), true);
         if (!store) return refuse(hive, not_a_hive());
         run(*store);
         const std::string why = replace_file(
@@ -112,12 +101,18 @@ int apply_changes(const HivePath& hive, bool backup) {
             [&](int written) {
                 const HiveFileState now = inspect_hive_file(written);
                 return !now.damage.empty() ? "the new hive " + now.damage
-                       : now.dirty || now.sequence != state.sequence + 1
+                       : now.dirty || now.sequence != loaded.state().sequence + 1
                            ? std::string("the new hive has unexpected sequence numbers")
                            : std::string();
             });
         if (!why.empty()) return refuse(hive, why);
     }
+    if (loaded.recovered())
+        say(hive.label(),
+            loaded.summary() + (changes != 0
+                                    ? "; written back as one clean hive, with the changes"
+                                    : "; nothing to change, so nothing is written: the hive stays "
+                                      "dirty, and Windows replays its logs when it next loads it"));
     std::rewind(held_report);
     char buffer[4096];
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof(buffer), held_report)) > 0;)
@@ -129,6 +124,29 @@ int apply_changes(const HivePath& hive, bool backup) {
         return kOutputFailed;
     }
     return status == kBlockedOrUnreadable ? status : 0;
+}
+
+int recover_hive(const HivePath& hive, const std::string& out) {
+    struct stat st;
+    if (lstat(out.c_str(), &st) == 0) {
+        say(out, "exists already, and is not overwritten");
+        return kBlockedOrUnreadable;
+    }
+    const int fd = open(hive.file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return refuse(hive, std::string("cannot open: ") + std::strerror(errno));
+    const LoadedHive loaded(fd, hive.file);
+    if (!loaded.refusal().empty())
+        return refuse(hive, loaded.refusal() + "; " + out + " is not created");
+    if (const std::string why = create_file(out, [&](int to) { return loaded.copy_to(to); });
+        !why.empty()) {
+        say(out, why);
+        return kBlockedOrUnreadable;
+    }
+    say(hive.label(), loaded.recovered()
+                          ? loaded.summary() + "; written to " + out + " as a clean hive"
+                          : "is clean, so Windows loads it as it stands: " + out +
+                                " is a copy of it, byte for byte");
+    return kNothingToChange;
 }
 
 }  // namespace endpointfix::offline

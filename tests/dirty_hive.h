@@ -1,17 +1,21 @@
-// A dirty hive made from two states of a hive: the primary (the earlier state's bytes, its
-// sequence numbers apart) and LOG1 and LOG2 holding what changed from the earlier state to the
-// later one, as Windows leaves them (../shared/hive-logs.md). Kinds:
+// A dirty hive made from successive states of a hive: the primary (the first state's bytes, its
+// sequence numbers apart) and LOG1 and LOG2 holding what changed from each state to the next, as
+// Windows leaves them (../shared/hive-logs.md): in the new format, an entry (or a few, 64 pages
+// to an entry) for each state after the first, so that a replay stopped between them leaves a
+// state that was whole. Kinds:
 //   split    new format: the first entries in LOG1, the rest in LOG2
 //   swapped  the same, with the earlier entries in LOG2
 //   one      every entry in LOG1, LOG2 empty
-//   badhash  split, with a wrong hash in an entry midway
+//   badhash  split, with a wrong hash in the first entry towards the last state
 //   stale    split, the primary already past every entry
 //   none     no logs at all
 //   damaged  one, with the primary's base block wiped
-//   old      old format (dirty vector, 512-byte pages) in LOG1, LOG2 empty
+//   old      old format (dirty vector, 512-byte pages from the first state to the last) in
+//            LOG1, LOG2 empty
 //   oldstamp old, its timestamp not the primary's
 //   olddamaged old, with the primary's base block wiped
-// `min_bytes`: at least that many bytes of pages logged, unchanged ones added (for the benchmark).
+// `min_bytes`: at least that many bytes of pages logged towards the last state, unchanged ones
+// added (for the benchmark).
 #pragma once
 
 #include <algorithm>
@@ -67,9 +71,10 @@ inline bool differ(const Buffer& a, const Buffer& b, std::size_t at, std::size_t
 
 }  // namespace dirty
 
-inline DirtyHive make_dirty_hive(const std::string& kind, const Buffer& earlier,
-                                 const Buffer& later, std::size_t min_bytes = 0) {
+inline DirtyHive make_dirty_hive(const std::string& kind, const std::vector<Buffer>& states,
+                                 std::size_t min_bytes = 0) {
     using namespace dirty;
+    const Buffer &earlier = states.front(), &later = states.back();
     DirtyHive hive{earlier, {}, 0};
     const std::uint32_t seq = u32(earlier, 8), bins = u32(later, 0x28);
     if (kind.rfind("old", 0) == 0) {
@@ -89,40 +94,46 @@ inline DirtyHive make_dirty_hive(const std::string& kind, const Buffer& earlier,
             }
         hive.logs[0] = log;
     } else {
-        // The changed 4 KiB pages (and unchanged ones, up to min_bytes), a few to an entry,
-        // contiguous pages as one.
-        std::vector<std::size_t> pages;
-        for (std::size_t p = 0; p < bins; p += 4096)
-            if (differ(earlier, later, 4096 + p, 4096) || pages.size() * 4096 < min_bytes)
-                pages.push_back(p);
-        const std::size_t per = std::clamp<std::size_t>((pages.size() + 5) / 6, 1, 64);
         std::vector<Buffer> built;
-        std::uint64_t grown = u32(earlier, 0x28);
-        for (std::size_t i = 0; i < pages.size(); i += per) {
-            const std::size_t n = std::min(per, pages.size() - i);
-            std::vector<std::pair<std::size_t, std::size_t>> runs;
-            for (std::size_t k = i; k < i + n; ++k) {
-                if (!runs.empty() && runs.back().first + runs.back().second == pages[k])
-                    runs.back().second += 4096;
-                else
-                    runs.emplace_back(pages[k], 4096);
-                grown = std::max<std::uint64_t>(grown, pages[k] + 4096);
+        std::size_t last_step = 0;  // the first entry towards the last state
+        for (std::size_t step = 1; step < states.size(); ++step) {
+            // The 4 KiB pages that changed (and unchanged ones, up to min_bytes), contiguous
+            // pages as one.
+            const Buffer &from = states[step - 1], &to = states[step];
+            const std::uint32_t to_bins = u32(to, 0x28);
+            const bool last = step + 1 == states.size();
+            std::vector<std::size_t> pages;
+            for (std::size_t p = 0; p < to_bins; p += 4096)
+                if (differ(from, to, 4096 + p, 4096) || (last && pages.size() * 4096 < min_bytes))
+                    pages.push_back(p);
+            if (last) last_step = built.size();
+            std::uint64_t grown = u32(from, 0x28);
+            for (std::size_t i = 0; i < pages.size(); i += 64) {
+                const std::size_t n = std::min<std::size_t>(64, pages.size() - i);
+                std::vector<std::pair<std::size_t, std::size_t>> runs;
+                for (std::size_t k = i; k < i + n; ++k) {
+                    if (!runs.empty() && runs.back().first + runs.back().second == pages[k])
+                        runs.back().second += 4096;
+                    else
+                        runs.emplace_back(pages[k], 4096);
+                    grown = std::max<std::uint64_t>(grown, pages[k] + 4096);
+                }
+                Buffer e(40 + 8 * runs.size());
+                for (std::size_t r = 0; r < runs.size(); ++r)
+                    put32(e, 40 + 8 * r, runs[r].first), put32(e, 44 + 8 * r, runs[r].second);
+                for (const auto& [offset, size] : runs)
+                    e.insert(e.end(), &to[4096 + offset], &to[4096 + offset + size]);
+                e.resize((e.size() + 511) / 512 * 512);
+                std::memcpy(e.data(), "HvLE", 4);
+                put32(e, 4, e.size()), put32(e, 8, u32(to, 0x90) & 1);
+                put32(e, 12, seq + built.size());
+                put32(e, 16, i + n == pages.size() ? to_bins : grown), put32(e, 20, runs.size());
+                hash_entry(e, 0);
+                built.push_back(e);
             }
-            Buffer e(40 + 8 * runs.size());
-            for (std::size_t r = 0; r < runs.size(); ++r)
-                put32(e, 40 + 8 * r, runs[r].first), put32(e, 44 + 8 * r, runs[r].second);
-            for (const auto& [offset, size] : runs)
-                e.insert(e.end(), &later[4096 + offset], &later[4096 + offset + size]);
-            e.resize((e.size() + 511) / 512 * 512);
-            std::memcpy(e.data(), "HvLE", 4);
-            put32(e, 4, e.size()), put32(e, 8, u32(later, 0x90) & 1);
-            put32(e, 12, seq + built.size());
-            put32(e, 16, i + n == pages.size() ? bins : grown), put32(e, 20, runs.size());
-            hash_entry(e, 0);
-            built.push_back(e);
         }
         hive.entries = static_cast<std::uint32_t>(built.size());
-        if (kind == "badhash") built[built.size() / 2][30] ^= 1;
+        if (kind == "badhash") built[last_step][30] ^= 1;
         const std::size_t half =
             kind == "one" || kind == "damaged" ? built.size() : (built.size() + 1) / 2;
         for (int l = 0; l < 2; ++l) {

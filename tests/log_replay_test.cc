@@ -38,9 +38,11 @@ TEST(Marvin32, MatchesTheHashesWindowsWrote) {
         EXPECT_EQ(offline::marvin32(c.input.data(), c.input.size()), c.want) << c.input.size();
 }
 
-// An empty hive, and a later state of it: its first bin changed, three bins added.
+// An empty hive, and two later states of it: its first bin changed and a bin added, then two
+// bins more.
 struct States {
-    Buffer earlier, later;
+    Buffer earlier, mid, later;
+    std::vector<Buffer> all() const { return {earlier, mid, later}; }
     States() {
         const std::string path = ::testing::TempDir() + "replay-empty";
         write_empty_hive(path.c_str());
@@ -53,8 +55,9 @@ struct States {
             later.resize(4096 + bin + 4096, static_cast<std::uint8_t>(bin >> 12));
             std::memcpy(&later[4096 + bin], "hbin", 4);
             put32(later, 4096 + bin + 4, bin), put32(later, 4096 + bin + 8, 4096);
+            put32(later, 0x28, bin + 4096);
+            if (bin == 4096) mid = later;
         }
-        put32(later, 0x28, 16384);
     }
 };
 
@@ -74,19 +77,19 @@ TEST(LogReplay, DirtyHivesOfTheWriterAreRecoveredOrRefused) {
         std::uint32_t applied;  // 0: refused
         std::string logs_or_why;
     } cases[] = {
-        {"split", 4, "SOFTWARE.LOG1 SOFTWARE.LOG2 "},
-        {"swapped", 4, "SOFTWARE.LOG2 SOFTWARE.LOG1 "},
-        {"one", 4, "SOFTWARE.LOG1 "},
-        {"damaged", 4, "SOFTWARE.LOG1 "},
-        {"badhash", 2, "SOFTWARE.LOG1 "},
-        {"old", 25, "SOFTWARE.LOG1 "},  // 25 dirty 512-byte pages
+        {"split", 2, "SOFTWARE.LOG1 SOFTWARE.LOG2 "},
+        {"swapped", 2, "SOFTWARE.LOG2 SOFTWARE.LOG1 "},
+        {"one", 2, "SOFTWARE.LOG1 "},
+        {"damaged", 2, "SOFTWARE.LOG1 "},
+        {"badhash", 1, "SOFTWARE.LOG1 "},  // stopped at the second entry: the middle state
+        {"old", 25, "SOFTWARE.LOG1 "},     // 25 dirty 512-byte pages
         {"olddamaged", 25, "SOFTWARE.LOG1 "},
         {"stale", 0, "no entry of its logs continues it"},
         {"none", 0, "is dirty, and no transaction log stands beside it"},
         {"oldstamp", 0, "SOFTWARE.LOG1: its timestamp does not match"},
     };
     for (const auto& c : cases) {
-        const DirtyHive hive = make_dirty_hive(c.kind, s.earlier, s.later);
+        const DirtyHive hive = make_dirty_hive(c.kind, s.all());
         const Replay r = replay(hive);
         if (c.applied == 0) {
             EXPECT_EQ(r.outcome, Replay::Outcome::kRefused) << c.kind;
@@ -99,16 +102,15 @@ TEST(LogReplay, DirtyHivesOfTheWriterAreRecoveredOrRefused) {
         EXPECT_EQ(used + std::to_string(r.applied), c.logs_or_why + std::to_string(c.applied));
         const Buffer image = offline::recovered_image(hive.primary, r);
         EXPECT_EQ(offline::primary_state(image), offline::PrimaryState::kClean) << c.kind;
-        // Through to the later state, or (a bad hash midway) as far as its second page.
-        const std::size_t end = c.applied == 2 ? 12288 : s.later.size();
+        const Buffer& want = c.applied == 1 ? s.mid : s.later;
         EXPECT_EQ(Buffer(image.begin() + 4096, image.end()),
-                  Buffer(s.later.begin() + 4096, s.later.begin() + end))
+                  Buffer(want.begin() + 4096, want.end()))
             << c.kind;
-        EXPECT_EQ(r.stopped.empty(), c.applied != 2) << c.kind << r.stopped;
+        EXPECT_EQ(r.stopped.empty(), c.applied != 1) << c.kind << r.stopped;
     }
 }
 
-// Damage to the second of four entries in LOG1 (at byte e) stops the replay after the first;
+// Damage to the second of the two entries in LOG1 (at byte e) stops the replay after the first;
 // damage to LOG1's base block leaves no usable log. Either way, never a read out of bounds.
 TEST(LogReplay, DamagedLogsStopTheReplayOrRefuseIt) {
     const States s;
@@ -132,7 +134,7 @@ TEST(LogReplay, DamagedLogsStopTheReplayOrRefuseIt) {
          "outside the bins data"},
         {"page unaligned", rehashed([](Buffer& l, auto e) { put32(l, e + 40, 100); }), "of 4096"},
         {"page too long",
-         rehashed([](Buffer& l, auto e) { put32(l, e + 40, 0), put32(l, e + 44, 8192); }),
+         rehashed([](Buffer& l, auto e) { put32(l, e + 40, 0), put32(l, e + 44, 16384); }),
          "runs past the end of the entry"},
         {"sequence gap", rehashed([](Buffer& l, auto e) { put32(l, e + 12, 9); }), "not follow"},
         {"hash", [](Buffer& l, auto e) { l[e + 100] ^= 1; }, "its hash is wrong"},
@@ -142,7 +144,7 @@ TEST(LogReplay, DamagedLogsStopTheReplayOrRefuseIt) {
         {"log type", [](Buffer& l, auto) { put32(l, 28, 2), dirty::seal(l); }, "file type 2"},
     };
     for (const auto& c : cases) {
-        DirtyHive hive = make_dirty_hive("one", s.earlier, s.later);
+        DirtyHive hive = make_dirty_hive("one", s.all());
         c.damage(hive.logs[0], 512 + dirty::u32(hive.logs[0], 516));
         const Replay r = replay(hive);
         const std::string& said = r.outcome == Replay::Outcome::kRefused ? r.refusal : r.stopped;
@@ -151,29 +153,18 @@ TEST(LogReplay, DamagedLogsStopTheReplayOrRefuseIt) {
     }
 }
 
-// Two pages of one entry at the same offset: the later one is what the image holds.
+// The second entry's two pages (bins 2 and 3), both set at bin 2: the later one is what it holds.
 TEST(LogReplay, OverlappingPagesOfAnEntryLeaveTheLaterOne) {
     const States s;
-    DirtyHive hive = make_dirty_hive("one", s.earlier, s.later);
+    DirtyHive hive = make_dirty_hive("one", s.all());
     Buffer& log = hive.logs[0];
-    log.resize(512 + 512 + 2 * 4096);  // one entry: two pages, both at 0
-    put32(log, 516, log.size() - 512), put32(log, 532, 2);
-    put32(log, 552, 0), put32(log, 556, 4096), put32(log, 560, 0), put32(log, 564, 4096);
-    std::fill(log.begin() + 1024, log.begin() + 1024 + 4096, 0xaa);
-    std::fill(log.begin() + 1024 + 4096, log.end(), 0xbb);
-    log.erase(log.begin() + 568, log.begin() + 1024);  // the pages right after the table
-    log.resize(512 + 512 + 2 * 4096);
-    dirty::hash_entry(log, 512);
+    const std::size_t e = 512 + dirty::u32(log, 516), end = e + dirty::u32(log, e + 4);
+    log.erase(log.begin() + end - 8, log.begin() + end);  // padding, for a second page's place
+    log.insert(log.begin() + e + 48, {0, 0x20, 0, 0, 0, 0x10, 0, 0});
+    put32(log, e + 20, 2), put32(log, e + 44, 4096), dirty::hash_entry(log, e);
     const Replay r = replay(hive);
-    ASSERT_EQ(r.applied, 1u) << r.refusal << r.stopped;
-    const Buffer image = offline::recovered_image(hive.primary, r);
-    EXPECT_EQ(image[4096], 0xbb);
-    EXPECT_EQ(image[4096 + 4095], 0xbb);
-}
-
-TEST(LogReplay, ACleanPrimaryIsReadAsItStands) {
-    const States s;
-    EXPECT_EQ(offline::replay_logs(s.earlier, {}).outcome, Replay::Outcome::kClean);
+    ASSERT_EQ(r.applied, 2u) << r.refusal << r.stopped;
+    EXPECT_EQ(offline::recovered_image(hive.primary, r)[4096 + 8192 + 100], 3);
 }
 
 }  // namespace

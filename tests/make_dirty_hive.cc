@@ -1,6 +1,7 @@
-// make_dirty_hive KIND EARLIER LATER OUT [BYTES]: writes OUT, a dirty primary made from the hive
-// files EARLIER and LATER, and beside it OUT.LOG1 and OUT.LOG2 (tests/dirty_hive.h names the
-// kinds; "none" writes no logs), for the offline tests and the benchmark.
+// make_dirty_hive [--pad BYTES] KIND OUT STATE...: writes OUT, a dirty primary made from the
+// successive states of a hive in the hive files STATE (two or more), and beside it OUT.LOG1 and
+// OUT.LOG2 (tests/dirty_hive.h names the kinds; "none" writes no logs), for the offline tests
+// and the benchmark. --pad: log at least BYTES of pages towards the last state.
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -25,12 +26,17 @@ bool write(const std::string& path, const Buffer& b) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5 && argc != 6) return 2;
-    const std::string kind = argv[1], out = argv[4];
-    const Buffer earlier = read(argv[2]), later = read(argv[3]);
-    if (earlier.size() < 8192 || later.size() < 8192) return 1;
-    const auto hive = endpointfix::test::make_dirty_hive(
-        kind, earlier, later, argc == 6 ? std::strtoul(argv[5], nullptr, 10) : 0);
+    std::size_t pad = 0;
+    if (argc > 2 && std::string(argv[1]) == "--pad")
+        pad = std::strtoul(argv[2], nullptr, 10), argc -= 2, argv += 2;
+    if (argc < 5) return 2;
+    const std::string kind = argv[1], out = argv[2];
+    std::vector<Buffer> states;
+    for (int i = 3; i < argc; ++i) {
+        states.push_back(read(argv[i]));
+        if (states.back().size() < 8192) return 1;
+    }
+    const auto hive = endpointfix::test::make_dirty_hive(kind, states, pad);
     if (!write(out, hive.primary)) return 1;
     if (kind == "none") return 0;
     return write(out + ".LOG1", hive.logs[0]) && write(out + ".LOG2", hive.logs[1]) ? 0 : 1;

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# offline.sh PROGRAM MAKER [full]: endpointfix-offline on SOFTWARE hives made from e2e/store.reg
-# (by MAKER, make_empty_hive, and hivexregedit): its report, its .reg file merged, --apply
-# checked by two independent readers, a second --apply that rewrites nothing, every refusal
-# leaving the hive as it was, and damaged copies of the hive (run under the sanitizers by the
-# asan preset). With "full", the replace on a full and a read-only filesystem (a tmpfs, where
+# offline.sh PROGRAM MAKER DIRTY [full]: endpointfix-offline on SOFTWARE hives made from
+# e2e/store.reg (by MAKER, make_empty_hive, and hivexregedit): its report, its .reg file merged,
+# --apply checked by two independent readers, a second --apply that rewrites nothing, dirty hives
+# (made by DIRTY, make_dirty_hive) read with their logs replayed, --recover, every refusal
+# leaving the hive as it was, and damaged copies of the hive and of its logs (run under the
+# sanitizers by the asan preset). With "full", the replace on a full and a read-only filesystem (a tmpfs, where
 # this user may mount one; skipped otherwise).
 set -uo pipefail
-program=$(realpath "$1") maker=$2
+program=$(realpath "$1") maker=$2 dirty=$3
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../scripts/lib/hive.sh"
 . "$here/../scripts/lib/wine-store.sh"
@@ -30,7 +31,7 @@ mkdir "$tmp/h" && hive_from_reg "$maker" "$tmp/store.reg" "$tmp/h/SOFTWARE" || e
 hive=$tmp/h/SOFTWARE
 cp "$hive" "$tmp/clean"
 
-if [ "${3:-}" = full ]; then
+if [ "${4:-}" = full ]; then
     mkdir "$tmp/fs"
     mount -t tmpfs -o size=64k tmpfs "$tmp/fs" 2>/dev/null || { echo "skipped: cannot mount a tmpfs here"; exit 77; }
     cp "$hive" "$tmp/fs/SOFTWARE" && head -c 40000 /dev/zero >"$tmp/fs/filler" 2>/dev/null
@@ -94,16 +95,51 @@ for kind in empty system bare; do
 done
 
 # Usage: each option once; -- ends the options.
-for args in "--apply --apply H" "--reg --reg H" "--backup H" "--reg --apply H" "H H" "--help H" "--bogus H" "--"; do
+for args in "--apply --apply H" "--reg --reg H" "--backup H" "--reg --apply H" "H H" "--help H" "--bogus H" "--" \
+    "--recover" "--recover H" "--recover O --apply H" "--recover O --reg H" "--recover O --backup H"; do
     run ${args//H/$hive}
     expect "usage: $args" "$status" 3
 done
 cp "$tmp/clean" "$tmp/h/-dash" && status=0 && (cd "$tmp/h" && "$program" -- -dash >/dev/null) || status=$?
 expect "a hive named after --" "$status" 1
 
+# Dirty hives, made from the clean hive and two later states of it: each mode reads the hive as
+# Windows loads it, logs replayed, and says so in one line; the logs are never changed.
+looked() { diff <(reglookup -H "$1" 2>/dev/null | LC_ALL=C sort) <(reglookup -H "$2" 2>/dev/null | LC_ALL=C sort) | grep '^[<>]'; }
+merge() { hivexregedit --merge --prefix 'HKEY_LOCAL_MACHINE\SOFTWARE' "$@"; }
+printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Dirty]\n"First"="%s"\n' "$(printf '%03000d' 0)" >"$tmp/first.reg"
+printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Dirty\\Later]\n"Second"=dword:00000002\n' >"$tmp/second.reg"
+cp "$tmp/clean" "$tmp/mid" && merge "$tmp/mid" "$tmp/first.reg" && cp "$tmp/mid" "$tmp/later" && merge "$tmp/later" "$tmp/second.reg"
+run "$tmp/clean" && cp "$tmp/out" "$tmp/clean.report"
+rules=$(looked "$tmp/clean" "$tmp/fixed")
+d=$tmp/d/SOFTWARE
+for kind in split swapped one badhash damaged old olddamaged; do
+    rm -rf "$tmp/d" && mkdir "$tmp/d" && "$dirty" "$kind" "$d" "$tmp/clean" "$tmp/mid" "$tmp/later" && cp "$d" "$tmp/primary"
+    want=$tmp/later && [ "$kind" = badhash ] && want=$tmp/mid
+    logs=$(cat "$d.LOG1" "$d.LOG2" | sha256sum) untouched=$(state "$d")
+    run "$d"
+    expect "dirty $kind: report" "$status $(cmp -s "$tmp/out" "$tmp/clean.report" && echo same) $(grep -c "^endpointfix-offline: $d: .*replayed .* as Windows does when it loads the hive" "$tmp/err")" "1 same 1"
+    run --reg "$d" && cp "$tmp/out" "$tmp/plan.reg"
+    run --recover "$tmp/recovered" "$d"
+    expect "dirty $kind: --recover" "$status $(cmp <(tail -c +4097 "$tmp/recovered") <(tail -c +4097 "$want") && echo same) $(od -An -tu4 -j4 -N8 "$tmp/recovered" | awk '$1 == $2 { print "clean" }') $(state "$d")" "0 same clean $untouched"
+    run --apply --backup "$d"
+    expect "dirty $kind: --apply" "$status $(cmp "$d.bak" "$tmp/primary" && echo backup) $(cat "$d.LOG1" "$d.LOG2" | sha256sum) $(od -An -tu4 -j4 -N8 "$d" | xargs)" \
+        "0 backup $logs $(od -An -tu4 -j4 -N4 "$tmp/recovered" | awk '{ print $1 + 1, $1 + 1 }')"
+    expect "dirty $kind: reglookup sees the rules' changes alone" "$(looked "$tmp/recovered" "$d")" "$rules"
+    merge "$tmp/recovered" "$tmp/plan.reg" && expect "dirty $kind: --reg merged is --apply" "$(lines "$tmp/recovered")" "$(lines "$d")"
+    rm "$tmp/recovered"
+done
+rm -rf "$tmp/d" && mkdir "$tmp/d" && "$dirty" one "$d" "$tmp/clean" "$tmp/fixed" && untouched=$(state "$d") stamp=$(stat -c %y "$d")
+run --apply "$d"
+expect "dirty, nothing to change: nothing written" "$status $(state "$d") $(stat -c %y "$d") $(grep -c 'nothing is written' "$tmp/err")" "0 $untouched $stamp 1"
+run --recover "$tmp/copy" "$tmp/system"
+expect "--recover of a clean hive, any hive" "$status $(cmp "$tmp/copy" "$tmp/system" && echo copy)" "0 copy"
+cp "$tmp/copy" "$tmp/kept" && run --recover "$tmp/copy" "$d"
+expect "--recover never overwrites" "$status $(cmp "$tmp/copy" "$tmp/kept" && echo kept) $(cat "$tmp/err")" "2 kept endpointfix-offline: $tmp/copy: exists already, and is not overwritten"
+
 # Refusals: status 2, one line naming the file, and the hive and its folder as they were.
-refuse() {  # refuse CASE WANT-IN-MESSAGE [OPTION]
-    rm -rf "$hive" && cp "$tmp/clean" "$hive"
+refuse() {  # refuse CASE WANT-IN-MESSAGE [OPTION...]
+    rm -rf "$hive" "$hive".[Ll][Oo][Gg]* && cp "$tmp/clean" "$hive"
     case $1 in
         missing) rm "$hive" ;; directory) rm "$hive" && mkdir "$hive" ;; empty) : >"$hive" ;;
         not-a-hive) echo 'not a hive' >"$hive" ;; truncated) truncate -s 8192 "$hive" ;;
@@ -112,11 +148,14 @@ refuse() {  # refuse CASE WANT-IN-MESSAGE [OPTION]
         dirty) perl -e 'open F, "+<", $ARGV[0]; read F, $b, 508; substr($b, 8, 4) = pack "V", 99; $s = 0;
             $s ^= $_ for unpack "V127", $b; seek F, 0, 0; print F $b, pack "V", $s' "$hive"
             touch "$hive.LOG1" "$hive.log2" ;;
+        stale|none|oldstamp) "$dirty" "$1" "$hive" "$tmp/clean" "$tmp/mid" "$tmp/later" ;;
+        unmendable) "$dirty" damaged "$hive" "$tmp/clean" "$tmp/mid" "$tmp/later"
+            printf 'x' | dd of="$hive.LOG1" bs=1 seek=100 conv=notrunc 2>/dev/null ;;
         locked) exec 9<"$hive" && flock 9 ;;
         unreadable) chmod 000 "$hive"; [ "$(id -u)" = 0 ] && as=(setpriv --reuid=65534 --regid=65534 --clear-groups) ;;
     esac
     local want before; want=$(state "$hive")
-    run ${3:-} "$hive"
+    run ${@:3} "$hive"
     [ "$1" = unreadable ] && { status=0; "${as[@]}" "$program" --apply "$hive" >/dev/null 2>"$tmp/err" || status=$?; }
     exec 9<&-
     expect "refused: $1" "$status $(wc -l <"$tmp/err") $(grep -c -F -e "$hive" "$tmp/err") $(grep -c -F -e "$2" "$tmp/err") $(state "$hive")" "2 1 1 1 $want"
@@ -127,7 +166,13 @@ for option in "" --apply; do
     refuse truncated "truncated" "$option"; refuse checksum "checksum" "$option"
     refuse first-bin "first bin" "$option"
 done
-refuse dirty "SOFTWARE.LOG1, $hive.log2); start that Windows and shut it down fully" --apply
+for option in "" --apply "--recover $tmp/h/recovered"; do
+    refuse dirty "is dirty, and none of its logs can be used: SOFTWARE.LOG1: empty; SOFTWARE.log2: empty" $option
+    refuse none "is dirty, and no transaction log stands beside it" $option
+    refuse stale "no entry of its logs continues it" $option
+    refuse oldstamp "SOFTWARE.LOG1: its timestamp does not match" $option
+    refuse unmendable "damaged base block (no regf signature), and none of its logs can be used" $option
+done
 refuse locked "another run" --apply
 # Interrupted by a signal while the new hive is written (SIGXFSZ, past a file size limit): the
 # run ends only once the hive is as it was and nothing is left beside it.
@@ -135,17 +180,25 @@ refuse locked "another run" --apply && want=$(state "$hive") status=0
 { (ulimit -f 16; exec "$program" --apply "$hive" >/dev/null 2>&1) || status=$?; } 2>/dev/null
 expect "interrupted" "$status $(state "$hive")" "$((128 + 25)) $want"
 refuse unreadable "Permission denied"
-refuse dirty "is dirty" && expect "the report of a dirty hive" "$(tail -n 1 "$tmp/out" | cut -d: -f1)" endpointfix-offline
 
 # Damaged copies: any status but a crash or a sanitizer's report; what regfinfo could read before
-# an --apply, it can read after it.
+# an --apply, it can read after it. Beside them, dirty hives whose logs are damaged: bytes changed
+# (most in their base blocks and first entries) or cut short.
 mkdir "$tmp/fuzz" && perl -e 'srand 7; local $/; my $c = <STDIN>; for my $i (1 .. 150) { my $d = $c;
     substr($d, 4096 + int rand(length($d) - 4096), 1) = chr int rand 256 for 1 .. 1 + int rand 12;
     open F, ">", "$ARGV[0]/$i"; print F $d; close F }' "$tmp/fuzz" <"$tmp/clean"
+for i in $(seq 1 40); do
+    mkdir "$tmp/fuzz/logs$i" && "$dirty" split "$tmp/fuzz/logs$i/SOFTWARE" "$tmp/clean" "$tmp/mid" "$tmp/later"
+    perl -e 'srand shift; for my $f (@ARGV) { local $/; open F, "+<", $f; my $d = <F>; my $n = length $d;
+        if (rand() < 0.25) { $d = substr($d, 0, int rand $n) }
+        else { substr($d, int rand(rand() < 0.6 ? 1100 : $n), 1) = chr int rand 256 for 1 .. 1 + int rand 6 }
+        seek F, 0, 0; truncate F, 0; print F $d; close F }' "$i" "$tmp/fuzz/logs$i/SOFTWARE.LOG1" "$tmp/fuzz/logs$i/SOFTWARE.LOG2"
+done
 crashes=0
 for damaged in "$tmp"/fuzz/*; do
+    [ -d "$damaged" ] && damaged=$damaged/SOFTWARE
     regfinfo "$damaged" >/dev/null 2>&1 && readable=1 || readable=0
-    for option in "" --apply; do
+    for option in "" --apply "--recover $damaged.out"; do
         run $option "$damaged"
         [ "$status" -le 2 ] && ! grep -q -e 'runtime error' -e Sanitizer "$tmp/err" || { crashes=$((crashes + 1)); echo "crash: $option $damaged ($status)"; }
     done
