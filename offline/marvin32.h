@@ -1,5 +1,5 @@
 // Marvin32, the hash of the entries of a new-format hive transaction log, with the seed those
-// logs use (../shared/hive-logs.md, "New format").
+// logs use.
 #pragma once
 
 #include <cstddef>

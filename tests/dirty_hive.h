@@ -1,6 +1,6 @@
 // A dirty hive made from successive states of a hive: the primary (the first state's bytes, its
 // sequence numbers apart) and LOG1 and LOG2 holding what changed from each state to the next, as
-// Windows leaves them (../shared/hive-logs.md): in the new format, an entry (or a few, 64 pages
+// Windows leaves them: in the new format, an entry (or a few, 64 pages
 // to an entry) for each state after the first, so that a replay stopped between them leaves a
 // state that was whole. Kinds:
 //   split    new format: the first entries in LOG1, the rest in LOG2
