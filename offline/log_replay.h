@@ -1,8 +1,8 @@
-// The replay of a dirty hive's transaction logs, as Windows replays them when it loads the hive:
-// a pure function from the primary file's bytes and its logs' bytes to the hive as Windows would
-// hold it, or to why nothing sound can be made of them. No file is
-// read or written here; every size, count and offset in the input is checked before it is used,
-// and nothing is allocated in proportion to a size the input declares.
+// The replay of a dirty hive's transaction logs, as Windows replays them when it loads the hive: a
+// pure function from the primary file's bytes and its logs' bytes to the hive as Windows would hold
+// it, or to why nothing sound can be made of them. No file is read or written here; every size,
+// count and offset in the input is checked before it is used, and nothing is allocated in
+// proportion to a size the input declares.
 #pragma once
 
 #include <cstdint>
