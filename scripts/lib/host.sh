@@ -54,7 +54,7 @@ host_x86_32_words() {
     case $X86_32 in
         native) echo "runs 32-bit x86 code natively" ;;
         emulated) echo "runs 32-bit x86 code only under QEMU's i386 emulator" ;;
-        none) if [ -n "${X86_32_WHY:-}" ]; then echo "has no 32-bit Wine: $X86_32_WHY"; else
+        none) if [ -n "${X86_32_WHY:-}" ]; then echo "cannot run 32-bit Windows programs: $X86_32_WHY"; else
             echo "cannot run 32-bit x86 code${ENDPOINTFIX_NO_X86_32:+ (forced by ENDPOINTFIX_NO_X86_32)}"; fi ;;
     esac
 }
