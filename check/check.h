@@ -15,16 +15,20 @@ inline constexpr int kNothingToChange = 0;
 inline constexpr int kChangesPending = 1;       // and this account may make them all
 inline constexpr int kBlockedOrUnreadable = 2;  // a change is blocked, or the store unreadable
 inline constexpr int kUsage = 3;
-inline constexpr int kOutputFailed = 4;  // the report or .reg file was not written in full
+inline constexpr int kOutputFailed = 4;  // the report, .reg file or JSON was not written in full
 
-enum class CheckOutput { kReport, kRegFile };
+enum class CheckOutput { kReport, kRegFile, kJson };
 
 struct CheckOptions {
     CheckOutput output = CheckOutput::kReport;
     const char* program = "endpointfix-check";  // begins the summary and the messages
     bool utf8 = false;      // registry text printed as UTF-8 (it is Windows-1252), not as it stands
-    bool applying = false;  // the changes are being made: the summary says "made", not "pending"
+    // The changes are being made: they are "made", not "pending", and the status is 0 where
+    // nothing is blocked or unreadable.
+    bool applying = false;
     std::uint32_t* changes = nullptr;  // where set, receives the number of changes
+    const char* source = "registry";   // what the JSON says was read: UTF-8 (a file's path)
+    bool stale = false;  // the store may be out of date (a dirty hive): the status is at least 2
 };
 
 // Runs the check over `registry` (seen through `inspector` too) and prints to `out`, changing
@@ -34,8 +38,9 @@ struct CheckOptions {
 // full. Last comes a one-line summary, which also counts the endpoints no rule matched and says
 // where there is no endpoint store at all. The .reg file holds exactly the pending changes,
 // blocked ones included, so that importing it makes the changes a run would; keys that cannot
-// be read are named in its comments. Returns the exit status: kOutputFailed, with a line on
-// stderr, where `out` could not be written in full.
+// be read are named in its comments. The JSON document holds what the report does, as data (the
+// README lists its fields). Returns the exit status: kOutputFailed, with a line on stderr, where
+// `out` could not be written in full.
 int run_check(RegistryStore& registry, StoreInspector& inspector, std::FILE* out,
               const CheckOptions& options);
 

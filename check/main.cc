@@ -9,7 +9,9 @@
 namespace {
 
 constexpr char kHelp[] =
-    "usage: endpointfix-check [--reg]: what endpointfix would change (--reg: as a .reg file)\n"
+    "usage: endpointfix-check [--reg | --json]: what endpointfix would change\n"
+    "  --reg   as a .reg file\n"
+    "  --json  as one JSON document (ASCII only; its fields are listed in the README)\n"
     "Exit status: 0 no change, 1 changes pending, 2 blocked or unreadable, 3 usage,\n"
     "4 output not written in full\n";
 
@@ -23,12 +25,14 @@ int main(int argc, char** argv) {
         std::fprintf(stdout, "%s", kHelp);
         return std::fflush(stdout) == 0 ? 0 : kOutputFailed;
     }
-    if (argc > 2 || (*option && std::strcmp(option, "--reg") != 0)) {
+    const bool reg = std::strcmp(option, "--reg") == 0, json = std::strcmp(option, "--json") == 0;
+    if (argc > 2 || (*option && !reg && !json)) {
         std::fprintf(stderr, "%s", kHelp);
         return kUsage;
     }
     CheckOptions options;
-    if (*option) options.output = CheckOutput::kRegFile;
+    if (reg) options.output = CheckOutput::kRegFile;
+    if (json) options.output = CheckOutput::kJson;
     Win32ReadOnlyStore registry;
     return run_check(registry, registry, stdout, options);
 }

@@ -1,6 +1,6 @@
 #include <cstdint>
 
-#include "check/text.h"
+#include "check/printer.h"
 #include "endpoints/property_names.h"
 
 namespace endpointfix {
@@ -40,6 +40,18 @@ void print_reg_change(const Output& out, const char* path, const char* name,
     std::fprintf(f, type == 3 ? "hex:" : "hex(%x):", type);
     for (std::uint32_t i = 0; i < write.size; ++i) std::fprintf(f, i ? ",%02x" : "%02x", b[i]);
     std::fprintf(f, "\n");
+}
+
+void RegFilePrinter::begin() { std::fprintf(out_.file, "Windows Registry Editor Version 5.00\n"); }
+
+void RegFilePrinter::value(const ValueSeen& seen) {
+    if (seen.write && seen.write->change) print_reg_change(out_, seen.path, seen.name, *seen.write);
+}
+
+// The report's line, as a comment.
+void RegFilePrinter::unreadable(const char* path, bool listing, const char* reason) {
+    std::fprintf(out_.file, "; ");
+    print_unreadable(out_, path, listing, reason);
 }
 
 }  // namespace endpointfix
