@@ -10,7 +10,7 @@
 namespace {
 
 constexpr char kHelp[] =
-    "usage: endpointfix-offline [--reg | --apply [--backup] | --recover OUT] [--] HIVE\n"
+    "usage: endpointfix-offline [--reg | --apply [--backup] | --recover OUT] [--json] [--] HIVE\n"
     "  HIVE       a SOFTWARE hive file (Windows/System32/config/SOFTWARE); where it is a\n"
     "             symbolic link, the file it names is serviced. A dirty hive is read as\n"
     "             Windows loads it, with the transaction logs beside it (HIVE.LOG1, .LOG2)\n"
@@ -21,6 +21,7 @@ constexpr char kHelp[] =
     "             as HIVE.bak, and refuses where HIVE.bak exists already\n"
     "  --recover  write the hive as Windows would load it, logs replayed, to the new file\n"
     "             OUT (any hive: SOFTWARE, SYSTEM, NTUSER.DAT); changes nothing else\n"
+    "  --json     the report (of --apply too) as one JSON document; fields in the README\n"
     "Exit status: 0 nothing to change (or changed), 1 changes pending, 2 the hive cannot be\n"
     "serviced (or part of it read), 3 usage, 4 output not written in full (with --apply,\n"
     "after the changes were made)\n";
@@ -41,9 +42,10 @@ int main(int argc, char** argv) {
         return std::fflush(stdout) == 0 ? 0 : kOutputFailed;
     }
     const offline::HivePath hive = offline::resolve_hive_path(options.hive);
+    const CheckOutput report = options.json ? CheckOutput::kJson : CheckOutput::kReport;
     switch (options.mode) {
         case offline::Mode::kApply:
-            return offline::apply_changes(hive, options.backup);
+            return offline::apply_changes(hive, options.backup, report);
         case offline::Mode::kRegFile:
             return offline::print_report(hive, CheckOutput::kRegFile);
         case offline::Mode::kRecover:
@@ -51,5 +53,5 @@ int main(int argc, char** argv) {
         case offline::Mode::kReport:
             break;
     }
-    return offline::print_report(hive, CheckOutput::kReport);
+    return offline::print_report(hive, report);
 }

@@ -27,6 +27,8 @@ bool parse_options(int argc, const char* const* argv, Options& out) {
             out.mode = Mode::kRecover, out.out = argv[++i];
         else if (option == "--backup")
             out.backup = true;
+        else if (option == "--json")
+            out.json = true;
         else if (option == "--help")
             out.help = true;
         else
@@ -35,7 +37,8 @@ bool parse_options(int argc, const char* const* argv, Options& out) {
     if (out.help) return argc == 2;
     if (hives.size() != 1 ||
         seen.count("--reg") + seen.count("--apply") + seen.count("--recover") > 1 ||
-        out.out.empty() != (out.mode != Mode::kRecover) || (out.backup && out.mode != Mode::kApply))
+        out.out.empty() != (out.mode != Mode::kRecover) || (out.backup && out.mode != Mode::kApply) ||
+        (out.json && out.mode != Mode::kReport && out.mode != Mode::kApply))
         return false;
     out.hive = hives.front();
     return true;

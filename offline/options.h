@@ -10,6 +10,7 @@ enum class Mode { kReport, kRegFile, kApply, kRecover };
 struct Options {
     Mode mode = Mode::kReport;
     bool backup = false;  // with kApply: keep the hive as it was as HIVE.bak
+    bool json = false;    // with kReport or kApply: the report as the check's JSON document
     bool help = false;    // --help alone: print the usage and do nothing else
     std::string out;      // with kRecover: the file to write the recovered hive to
     std::string hive;
@@ -18,8 +19,8 @@ struct Options {
 // Reads the arguments after the program's name. Each option may stand once; "--" ends the
 // options, so that a hive whose name begins with '-' can be named. Returns false for a usage
 // error: an unknown or repeated option, not exactly one hive, more than one of --reg, --apply
-// and --recover (which takes the next argument as its OUT), --backup without --apply, or --help
-// with anything else.
+// and --recover (which takes the next argument as its OUT), --backup without --apply, --json
+// with --reg or --recover, or --help with anything else.
 bool parse_options(int argc, const char* const* argv, Options& out);
 
 }  // namespace endpointfix::offline

@@ -63,10 +63,11 @@ int print_report(const HivePath& hive, CheckOutput output) {
     if (!looks_like_software(*store)) return refuse(hive, kNotSoftware);
     if (loaded.recovered()) say(hive.label(), loaded.summary());
     CheckOptions options{output, kProgram, true};
+    options.source = hive.given.c_str();
     return run_check(*store, *store, stdout, options);
 }
 
-int apply_changes(const HivePath& hive, bool backup) {
+int apply_changes(const HivePath& hive, bool backup, CheckOutput report) {
     const int fd = open(hive.file.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return refuse(hive, std::string("cannot open for writing: ") + std::strerror(errno));
@@ -89,7 +90,8 @@ int apply_changes(const HivePath& hive, bool backup) {
     std::FILE* held_report = std::tmpfile();
     if (held_report == nullptr) return refuse(hive, "cannot hold the report: no temporary file");
     std::uint32_t changes = 0;
-    CheckOptions options{CheckOutput::kReport, kProgram, true, true, &changes};
+    CheckOptions options{report, kProgram, true, true, &changes};
+    options.source = hive.given.c_str();
     const int status = run_check(*store, *store, held_report, options);
     if (status == kOutputFailed) return refuse(hive, "cannot hold the report");
     if (changes != 0) {
