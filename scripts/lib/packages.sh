@@ -3,7 +3,7 @@
 # and their release (archive, Windows Installer packages, signing); and their tests, run under Wine (and under QEMU's i386 emulator where
 # the host runs no 32-bit x86 code).
 NATIVE_PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev pkg-config libhivex-dev
-    libwin-hivex-perl reglookup libregf-utils gawk mawk)
+    libwin-hivex-perl reglookup libregf-utils gawk mawk jq)
 RELEASE_PACKAGES=(cmake make g++ pkg-config libhivex-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
     binutils-mingw-w64-x86-64 zip unzip wixl msitools faketime osslsigncode openssl)
 WINDOWS_PACKAGES=("${RELEASE_PACKAGES[@]}" googletest wine wine32:i386 wine64 qemu-user-static)
