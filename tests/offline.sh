@@ -50,6 +50,18 @@ run "$hive"
 expect "report status" "$status" 1
 expect "the long description's line" "$(grep -c '^capture {long}, description "WaveOut Mix0000' "$tmp/out")" 1
 expect "a description beyond ASCII" "$(grep '^capture {accent}' "$tmp/out")" 'capture {accent}, description "WaveOut Mix é"'
+cp "$tmp/out" "$tmp/report"
+run --json "$hive"
+expect "--json: status, program, source, non-ASCII bytes" "$status $(jq -r '"\(.status) \(.program) \(.source)"' "$tmp/out") $(LC_ALL=C grep -c '[^ -~]' "$tmp/out")" \
+    "1 1 endpointfix-offline $hive 0"
+expect "--json: the description beyond ASCII" "$(jq -r '.endpoints[] | select(.key == "{accent}") | .description.text' "$tmp/out")" "WaveOut Mix é"
+expect "--json: each endpoint's states are the report's" "$(json_states <"$tmp/out")" "$(report_states pending <"$tmp/report")"
+run --json --reg "$hive"
+expect "--json with --reg" "$status $(wc -c <"$tmp/out")" "3 0"
+cp "$tmp/clean" "$tmp/applied" && run --apply --json "$tmp/applied"
+expect "--apply --json: status, states" "$status $(json_states <"$tmp/out")" "0 $(report_states made <"$tmp/report")"
+run --json "$tmp/applied"
+expect "--json after --apply" "$status $(jq -r '[.endpoints[].values[].state] | unique | join(" ")' "$tmp/out")" "0 ok"
 run --reg "$hive" && cp "$tmp/out" "$tmp/plan.reg"
 before=$(lines "$hive") lookup_before=$(reglookup -H "$hive" 2>/dev/null | LC_ALL=C sort)
 stamp=$(stat -c %y "$hive")
@@ -180,6 +192,9 @@ refuse locked "another run" --apply && want=$(state "$hive") status=0
 { (ulimit -f 16; exec "$program" --apply "$hive" >/dev/null 2>&1) || status=$?; } 2>/dev/null
 expect "interrupted" "$status $(state "$hive")" "$((128 + 25)) $want"
 refuse unreadable "Permission denied"
+for option in --json "--apply --json"; do
+    refuse stale "no entry of its logs continues it" $option && expect "refused, $option: stdout" "$(wc -c <"$tmp/out")" 0
+done
 
 # Damaged copies: any status but a crash or a sanitizer's report; what regfinfo could read before
 # an --apply, it can read after it. Beside them, dirty hives whose logs are damaged: bytes changed

@@ -141,3 +141,11 @@ store_changes() {
         LC_ALL=C comm -13 <(printf '%s\n' "$1") <(printf '%s\n' "$2") | sed 's/^/+ /'
     } | sed -E 's/^(. )(\[[^]]*\]( "[^"]*")?)(.*)$/\2\t\1\2\4/' | LC_ALL=C sort -s -t$'\t' -k1,1 | cut -f2-
 }
+
+# The check's report on stdin as a line an endpoint, "FLOW KEY: STATE...", a value's state ok,
+# blocked or CHANGED (pending, or made); json_states prints the same from its --json document.
+report_states() {
+    awk -v changed="$1" '/^(capture|render) / { if (e) print e; e = $1 " " substr($2, 1, length($2) - 1) ":" }
+        /^    / { e = e (/ -> blocked: / ? " blocked" : / -> / ? " " changed : " ok") } END { if (e) print e }'
+}
+json_states() { jq -r '.endpoints[] | "\(.flow) \(.key):" + ([.values[] | " " + .state] | add // "")'; }

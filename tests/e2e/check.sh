@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # check.sh CHECK FIX LOCK LOADER: the check program on Wine's registry, in a 64-bit prefix seeded
-# with store.reg: it exits 1 before a run of FIX and 0 after; its --reg file, imported into a
+# with store.reg: it exits 1 before a run of FIX and 0 after, and its --json says so, each
+# endpoint's states those of the report; its --reg file, imported into a
 # fresh copy of the store, gives what the run gives; an endpoint key that cannot be opened by the
 # name it is listed by makes it exit 2 and name the key; with two keys locked by LOCK, it exits 2
 # and names both, and FIX still exits 0 and makes every other change.
@@ -25,10 +26,16 @@ expect "a render endpoint's line" "$(grep -F '22222222-0000-0000-0000-0000000000
     'render {0.0.0.00000000}.{22222222-0000-0000-0000-000000000001}, form factor 0x00000003 (headphones), description "Headphones"'
 expect "the report's last line" "$(tail -n 1 "$WINE_TMP/report")" \
     "endpointfix-check: 5 of 9 endpoints matched, 5 changes pending, 0 blocked, 0 unreadable"
+w "$check" --json >"$WINE_TMP/json"
+expect "--json before a run: status, source" "$status $(jq -r '"\(.status) \(.source)"' "$WINE_TMP/json")" "1 1 registry"
+expect "--json before a run: each endpoint's states are the report's" "$(json_states <"$WINE_TMP/json")" \
+    "$(report_states pending <"$WINE_TMP/report")"
 "$WINE" "$fix" </dev/null >/dev/null 2>&1
 after=$(store_lines)
 w "$check" >/dev/null
 expect "status after a run" "$status" 0
+w "$check" --json >"$WINE_TMP/json"
+expect "--json after a run" "$status $(jq -r '"\(.status) \([.endpoints[].values[].state] | unique)"' "$WINE_TMP/json")" '0 0 ["ok"]'
 
 fresh
 store_reg import "Z:${WINE_TMP//\//\\}\\changes.reg" >/dev/null 2>&1
