@@ -30,6 +30,8 @@ w "$check" --json >"$WINE_TMP/json"
 expect "--json before a run: status, source" "$status $(jq -r '"\(.status) \(.source)"' "$WINE_TMP/json")" "1 1 registry"
 expect "--json before a run: each endpoint's states are the report's" "$(json_states <"$WINE_TMP/json")" \
     "$(report_states pending <"$WINE_TMP/report")"
+w "$check" --json --reg >"$WINE_TMP/json"
+expect "--json with --reg: status, stdout" "$status $(wc -c <"$WINE_TMP/json")" "3 0"
 "$WINE" "$fix" </dev/null >/dev/null 2>&1
 after=$(store_lines)
 w "$check" >/dev/null
