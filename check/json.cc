@@ -8,10 +8,6 @@
 #include "check/printer.h"
 #include "registry/code_page.h"
 
-#ifndef ENDPOINTFIX_VERSION
-#error "ENDPOINTFIX_VERSION is set by the build"
-#endif
-
 namespace endpointfix {
 namespace {
 
@@ -54,20 +50,11 @@ void put_text(std::FILE* f, const char* s, bool utf8 = false) {
 // A value: null where absent, its type and content where read, and why not where not.
 void put_value(std::FILE* f, const StoredValue& v) {
     // The registry's type names, after REG_, by number.
-    static const char* const kTypes[] = {
-        "NONE",
-        "SZ",
-        "EXPAND_SZ",
-        "BINARY",
-        "DWORD",
-        "DWORD_BIG_ENDIAN",
-        "LINK",
-        "MULTI_SZ",
-        "RESOURCE_LIST",
-        "FULL_RESOURCE_DESCRIPTOR",
-        "RESOURCE_REQUIREMENTS_LIST",
-        "QWORD",
-    };
+    // clang-format off
+    static const char* const kTypes[] = {"NONE", "SZ", "EXPAND_SZ", "BINARY", "DWORD",
+        "DWORD_BIG_ENDIAN", "LINK", "MULTI_SZ", "RESOURCE_LIST", "FULL_RESOURCE_DESCRIPTOR",
+        "RESOURCE_REQUIREMENTS_LIST", "QWORD"};
+    // clang-format on
     if (v.outcome == Outcome::kAbsent) return static_cast<void>(std::fprintf(f, "null"));
     if (v.outcome > Outcome::kTooLarge) {
         std::fprintf(f, "{\"unread\": \"%s\"}",
@@ -114,7 +101,7 @@ JsonPrinter::~JsonPrinter() {
 
 void JsonPrinter::begin() {
     std::fprintf(out_, "{\"program\": \"%s\", \"version\": \"%s\", \"source\": ", options_.program,
-                 ENDPOINTFIX_VERSION);
+                 ENDPOINTFIX_VERSION);  // set by the build
     put_text(out_, options_.source, true);
     std::fprintf(out_, ",\n\"endpoints\": [");
 }
