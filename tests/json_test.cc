@@ -111,8 +111,11 @@ TEST(Json, TextIsWrittenAsAsciiAndReadsBackAsItsCharacters) {
     CheckOptions options{CheckOutput::kJson};
     options.source = "/mnt/caf\xc3\xa9/\xff";  // a file's path: UTF-8, but where it is not
     const std::string text = checked(store, options, path, status);
-    for (const char* want : {R"("text": "say \"hi\" \\ \u0009 caf\u00e9 \u20ac \u0081")",
-                             R"("source": "/mnt/caf\u00e9/\u00ff")"})
+    for (const char* want :
+         {R"("text": "say \"hi\" \\ \u0009 caf\u00e9 \u20ac \u0081")",
+          R"("source": "/mnt/caf\u00e9/\u00ff")",
+          R"("form_factor": {"type": "REG_DWORD", "dword": 3})",
+          R"("now": null, "new": {"type": "REG_BINARY", "hex": "4100867428000000feff)"})
         EXPECT_NE(text.find(want), std::string::npos) << "want " << want << " in\n" << text;
     for (const char c : text) ASSERT_TRUE(static_cast<unsigned char>(c) < 0x80) << text;
     EXPECT_EQ(jq(".endpoints[0].description.text", path),
