@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # check.sh CHECK FIX LOCK LOADER: the check program on Wine's registry, in a 64-bit prefix seeded
 # with store.reg: it exits 1 before a run of FIX and 0 after, and its --json says so, each
-# endpoint's states those of the report; its --reg file, imported into a
+# endpoint's states those of the report (blocked ones too); its --reg file, imported into a
 # fresh copy of the store, gives what the run gives; an endpoint key that cannot be opened by the
 # name it is listed by makes it exit 2 and name the key; with two keys locked by LOCK, it exits 2
 # and names both, and FIX still exits 0 and makes every other change.
@@ -61,6 +61,9 @@ render='{0.0.0.00000000}.{22222222-0000-0000-0000-000000000001}'
 "$WINE" "$lock" "${AUDIO_KEY#*\\}\\Capture\\$capture" "${AUDIO_KEY#*\\}\\Render\\$render\\Properties" </dev/null
 w "$check" >"$WINE_TMP/report"
 expect "status with two keys locked" "$status" 2
+w "$check" --json >"$WINE_TMP/json"
+expect "--json with two keys locked: each endpoint's states are the report's" "$(json_states <"$WINE_TMP/json")" \
+    "$(report_states pending <"$WINE_TMP/report")"
 expect "endpoints with blocked changes" "$(awk '/^(capture|render) / { e = $2 } / blocked: / { print e }' "$WINE_TMP/report" | LC_ALL=C sort -u)" \
     "$(printf '%s,\n%s,' "$render" "$capture")"
 status=0
