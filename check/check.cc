@@ -101,9 +101,9 @@ public:
 
     // The status with `applying`: changes made are nothing left to do.
     int finish(const CheckOptions& options) {
-        int status = blocked_ || unreadable_ || options.stale ? kBlockedOrUnreadable
-                     : changes_ && !options.applying          ? kChangesPending
-                                                              : kNothingToChange;
+        int status = blocked_ || unreadable_         ? kBlockedOrUnreadable
+                     : changes_ && !options.applying ? kChangesPending
+                                                     : kNothingToChange;
         if (options.changes) *options.changes = changes_;
         const bool no_store = roots_ == 0 && unreadable_ == 0;
         if (!printer_.finish(

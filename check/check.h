@@ -22,13 +22,12 @@ enum class CheckOutput { kReport, kRegFile, kJson };
 struct CheckOptions {
     CheckOutput output = CheckOutput::kReport;
     const char* program = "endpointfix-check";  // begins the summary and the messages
-    bool utf8 = false;      // registry text printed as UTF-8 (it is Windows-1252), not as it stands
+    bool utf8 = false;  // registry text printed as UTF-8 (it is Windows-1252), not as it stands
     // The changes are being made: they are "made", not "pending", and the status is 0 where
     // nothing is blocked or unreadable.
     bool applying = false;
     std::uint32_t* changes = nullptr;  // where set, receives the number of changes
     const char* source = "registry";   // what the JSON says was read: UTF-8 (a file's path)
-    bool stale = false;  // the store may be out of date (a dirty hive): the status is at least 2
 };
 
 // Runs the check over `registry` (seen through `inspector` too) and prints to `out`, changing

@@ -169,10 +169,9 @@ bool JsonPrinter::finish(const CheckSummary& s) {
     }
     std::fprintf(out_,
                  "%s],\n\"summary\": {\"endpoints\": %u, \"matched\": %u, \"changes\": %u, "
-                 "\"blocked\": %u, \"unreadable\": %u%s%s},\n\"status\": %d}\n",
+                 "\"blocked\": %u, \"unreadable\": %u%s},\n\"status\": %d}\n",
                  first_ ? "\n" : "", s.endpoints, s.matched, s.changes, s.blocked, s.unreadable,
-                 s.no_store ? ", \"no_store\": true" : "",
-                 options_.stale ? ", \"stale\": true" : "", s.status);
+                 s.no_store ? ", \"no_store\": true" : "", s.status);
     return !lost_;
 }
 
