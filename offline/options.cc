@@ -37,7 +37,8 @@ bool parse_options(int argc, const char* const* argv, Options& out) {
     if (out.help) return argc == 2;
     if (hives.size() != 1 ||
         seen.count("--reg") + seen.count("--apply") + seen.count("--recover") > 1 ||
-        out.out.empty() != (out.mode != Mode::kRecover) || (out.backup && out.mode != Mode::kApply) ||
+        out.out.empty() != (out.mode != Mode::kRecover) ||
+        (out.backup && out.mode != Mode::kApply) ||
         (out.json && out.mode != Mode::kReport && out.mode != Mode::kApply))
         return false;
     out.hive = hives.front();

@@ -14,8 +14,9 @@ namespace endpointfix::offline {
 int print_report(const HivePath& hive, CheckOutput output);
 
 // Makes the changes, replacing the hive file whole (keeping it as HIVE.bak with `backup`), and
-// prints the report (kReport) or JSON document (kJson) of what was changed. A dirty hive is written as one clean hive, its logs'
-// changes and the rules' together; with nothing to change, nothing is written.
+// prints the report (kReport) or JSON document (kJson) of what was changed. A dirty hive is
+// written as one clean hive, its logs' changes and the rules' together; with nothing to change,
+// nothing is written.
 int apply_changes(const HivePath& hive, bool backup, CheckOutput report);
 
 // Writes the hive as Windows would load it to the new file `out`: a dirty hive with its logs
