@@ -131,6 +131,8 @@ for kind in split swapped one badhash damaged old olddamaged; do
     logs=$(cat "$d.LOG1" "$d.LOG2" | sha256sum) untouched=$(state "$d")
     run "$d"
     expect "dirty $kind: report" "$status $(cmp -s "$tmp/out" "$tmp/clean.report" && echo same) $(grep -c "^endpointfix-offline: $d: .*replayed .* as Windows does when it loads the hive" "$tmp/err")" "1 same 1"
+    run --json "$d"
+    expect "dirty $kind: --json" "$status $(json_states <"$tmp/out")" "1 $(report_states pending <"$tmp/clean.report")"
     run --reg "$d" && cp "$tmp/out" "$tmp/plan.reg"
     run --recover "$tmp/recovered" "$d"
     expect "dirty $kind: --recover" "$status $(cmp <(tail -c +4097 "$tmp/recovered") <(tail -c +4097 "$want") && echo same) $(od -An -tu4 -j4 -N8 "$tmp/recovered" | awk '$1 == $2 { print "clean" }') $(state "$d")" "0 same clean $untouched"
