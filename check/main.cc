@@ -19,6 +19,8 @@ constexpr char kHelp[] =
 
 int main(int argc, char** argv) {
     using namespace endpointfix;
+    // "--" ends the options; the check takes nothing after them, so it may only stand last.
+    if (argc > 1 && std::strcmp(argv[argc - 1], "--") == 0) --argc;
     const char* option = argc > 1 ? argv[1] : "";
     const bool help = std::strcmp(option, "--help") == 0 || std::strcmp(option, "/?") == 0;
     if (help && argc == 2) {

@@ -32,6 +32,14 @@ expect "--json before a run: each endpoint's states are the report's" "$(json_st
     "$(report_states pending <"$WINE_TMP/report")"
 w "$check" --json --reg >"$WINE_TMP/json"
 expect "--json with --reg: status, stdout" "$status $(wc -c <"$WINE_TMP/json")" "3 0"
+# Usage: each option once; "--" ends the options (the parse is the same in both builds, so the
+# cheaper one's runs tell it).
+if [ "$loader" != wine ]; then
+    for args in "--reg --reg:3" "--json --json:3" "--bogus:3" "-- --reg:3" "--reg --:1" "--:1"; do
+        w "$check" ${args%:*} >/dev/null
+        expect "usage: ${args%:*}" "$status" "${args##*:}"
+    done
+fi
 "$WINE" "$fix" </dev/null >/dev/null 2>&1
 after=$(store_lines)
 w "$check" >/dev/null
