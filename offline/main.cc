@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "offline/image_launch.h"
 #include "offline/options.h"
 #include "offline/service.h"
 
@@ -11,6 +12,8 @@ namespace {
 
 constexpr char kHelp[] =
     "usage: endpointfix-offline [--reg | --apply [--backup] | --recover OUT] [--json] [--] HIVE\n"
+    "       endpointfix-offline [--reg | --apply [--backup] | --recover OUT] [--json]\n"
+    "                           --image IMAGE [--root DEVICE]\n"
     "  HIVE       a SOFTWARE hive file (Windows/System32/config/SOFTWARE); where it is a\n"
     "             symbolic link, the file it names is serviced. A dirty hive is read as\n"
     "             Windows loads it, with the transaction logs beside it (HIVE.LOG1, .LOG2)\n"
@@ -22,6 +25,8 @@ constexpr char kHelp[] =
     "  --recover  write the hive as Windows would load it, logs replayed, to the new file\n"
     "             OUT (any hive: SOFTWARE, SYSTEM, NTUSER.DAT); changes nothing else\n"
     "  --json     the report (of --apply too) as one JSON document; fields in the README\n"
+    "  --image    the same on the SOFTWARE hive inside the disk image IMAGE (with the package\n"
+    "             endpointfix-offline-image); --root picks the installation on DEVICE\n"
     "Exit status: 0 nothing to change (or changed), 1 changes pending, 2 the hive cannot be\n"
     "serviced (or part of it read), 3 usage, 4 output not written in full (with --apply,\n"
     "after the changes were made)\n";
@@ -41,6 +46,7 @@ int main(int argc, char** argv) {
         std::fputs(kHelp, stdout);
         return std::fflush(stdout) == 0 ? 0 : kOutputFailed;
     }
+    if (!options.image.empty()) return offline::start_image_helper(argv);
     const offline::HivePath hive = offline::resolve_hive_path(options.hive);
     const CheckOutput report = options.json ? CheckOutput::kJson : CheckOutput::kReport;
     switch (options.mode) {

@@ -25,6 +25,8 @@ bool parse_options(int argc, const char* const* argv, Options& out) {
             out.mode = Mode::kApply;
         else if (option == "--recover" && i + 1 < argc)
             out.mode = Mode::kRecover, out.out = argv[++i];
+        else if ((option == "--image" || option == "--root") && i + 1 < argc)
+            (option == "--image" ? out.image : out.root) = argv[++i];
         else if (option == "--backup")
             out.backup = true;
         else if (option == "--json")
@@ -35,7 +37,7 @@ bool parse_options(int argc, const char* const* argv, Options& out) {
             return false;
     }
     if (out.help) return argc == 2;
-    if (hives.size() != 1 ||
+    if (hives.size() != (out.image.empty() ? 1u : 0u) || (!out.root.empty() && out.image.empty()) ||
         seen.count("--reg") + seen.count("--apply") + seen.count("--recover") > 1 ||
         out.out.empty() != (out.mode != Mode::kRecover) ||
         (out.backup && out.mode != Mode::kApply) ||

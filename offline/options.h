@@ -1,4 +1,4 @@
-// The offline program's command line: one mode, its options, and one hive.
+// The offline program's command line: one mode, its options, and one hive (or one disk image).
 #pragma once
 
 #include <string>
@@ -14,13 +14,16 @@ struct Options {
     bool help = false;    // --help alone: print the usage and do nothing else
     std::string out;      // with kRecover: the file to write the recovered hive to
     std::string hive;
+    std::string image;  // --image: the disk image whose SOFTWARE hive is serviced, not `hive`
+    std::string root;   // --root: with `image`, the device of the installation to service
 };
 
 // Reads the arguments after the program's name. Each option may stand once; "--" ends the
 // options, so that a hive whose name begins with '-' can be named. Returns false for a usage
-// error: an unknown or repeated option, not exactly one hive, more than one of --reg, --apply
-// and --recover (which takes the next argument as its OUT), --backup without --apply, --json
-// with --reg or --recover, or --help with anything else.
+// error: an unknown or repeated option, not exactly one hive (none with --image IMAGE, which
+// --root DEVICE needs), more than one of --reg, --apply and --recover (which takes the next
+// argument as its OUT), --backup without --apply, --json with --reg or --recover, or --help
+// with anything else.
 bool parse_options(int argc, const char* const* argv, Options& out);
 
 }  // namespace endpointfix::offline

@@ -1,0 +1,79 @@
+#include "offline/image/find_hive.h"
+
+#include <strings.h>
+
+namespace endpointfix::offline::image {
+namespace {
+
+bool same_no_case(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+std::string joined(const std::vector<Installation>& all) {
+    std::string names;
+    for (std::size_t i = 0; i < all.size(); ++i)
+        names += (i == 0 ? "" : i + 1 == all.size() ? " and " : ", ") + all[i].device;
+    return names;
+}
+
+// The hive below `system_folder` on `device`, where there is one.
+bool hive_on(Guest& guest, const std::string& device, const std::string& system_folder,
+             std::vector<Installation>& all) {
+    if (!guest.mount(device, false)) return false;
+    const auto hive = guest.file(system_folder + "/System32/config/SOFTWARE");
+    guest.unmount_all();
+    if (hive) all.push_back({device, *hive});
+    return hive.has_value();
+}
+
+}  // namespace
+
+std::string find_installation(Guest& guest, const std::string& root, Installation& found) {
+    std::vector<Installation> all;
+    for (const auto& windows : guest.windows_roots())
+        hive_on(guest, windows, guest.windows_system_folder(windows), all);
+    const auto filesystems = guest.filesystems();
+    if (all.empty())
+        for (const auto& device : filesystems) hive_on(guest, device, "/Windows", all);
+    if (filesystems.empty()) return "is not a disk image, or holds no filesystem libguestfs reads";
+    if (all.empty()) return "holds no Windows installation (no Windows/System32/config/SOFTWARE)";
+    if (!root.empty()) {
+        std::vector<Installation> picked;
+        for (const auto& one : all)
+            if (one.device == root) picked.push_back(one);
+        if (picked.empty()) return "holds no Windows installation on " + root + " (only on " + joined(all) + ")";
+        all = picked;
+    }
+    if (all.size() > 1)
+        return "holds " + std::to_string(all.size()) + " Windows installations, on " + joined(all) +
+               ": choose one with --root DEVICE";
+    found = all.front();
+    return guest.mount(found.device, false) ? "" : "cannot mount " + found.device + ": " + guest.error();
+}
+
+bool hibernated(Guest& guest) {
+    const auto file = guest.file("/hiberfil.sys");
+    const auto head = file ? guest.head(*file, 4) : std::nullopt;
+    return head && same_no_case(*head, "hibr");
+}
+
+std::vector<std::string> hive_logs(Guest& guest, const std::string& hive) {
+    const std::string name = name_of(hive);
+    std::vector<std::string> logs;
+    for (const auto& other : guest.list(folder_of(hive))) {
+        if (other.size() <= name.size() || !same_no_case(other.substr(0, name.size()), name)) continue;
+        const std::string suffix = other.substr(name.size());
+        for (const char* log : {".LOG", ".LOG1", ".LOG2"})
+            if (same_no_case(suffix, log)) logs.push_back(other);
+    }
+    return logs;
+}
+
+std::string folder_of(const std::string& path) {
+    const auto cut = path.rfind('/');
+    return cut == 0 || cut == std::string::npos ? "/" : path.substr(0, cut);
+}
+
+std::string name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+}  // namespace endpointfix::offline::image

@@ -1,0 +1,35 @@
+// Finding the SOFTWARE hive of the Windows installation in a disk image.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "offline/image/guest.h"
+
+namespace endpointfix::offline::image {
+
+struct Installation {
+    std::string device;  // the filesystem that holds it (its system volume)
+    std::string hive;    // the SOFTWARE hive's path there, spelt as it is there
+};
+
+// The installations libguestfs' inspection recognises as Windows and whose SOFTWARE hive is
+// there; where it recognises none, each filesystem with a Windows/System32/config/SOFTWARE (in
+// any letter case). `root`, where not empty, picks the one on that device. On success, sets
+// `found` and leaves its filesystem mounted read-only; otherwise returns why, in a phrase that
+// follows the image's name: no filesystem, no installation, none on `root`, or more than one.
+std::string find_installation(Guest& guest, const std::string& root, Installation& found);
+
+// Whether the mounted volume holds a hibernation image: its hiberfil.sys begins with "hibr" in
+// any letter case, left for Windows to resume (hibernation, or Fast Startup's shut-down).
+bool hibernated(Guest& guest);
+
+// The names of the transaction logs beside `hive` in the mounted volume: NAME.LOG, NAME.LOG1
+// and NAME.LOG2, in any letter case.
+std::vector<std::string> hive_logs(Guest& guest, const std::string& hive);
+
+// The folder of a path in the image, and its last name.
+std::string folder_of(const std::string& path);
+std::string name_of(const std::string& path);
+
+}  // namespace endpointfix::offline::image

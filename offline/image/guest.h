@@ -1,0 +1,61 @@
+// A disk image opened through libguestfs: the few operations the image helper needs, over the
+// appliance libguestfs starts. guest.cc is the only file that includes <guestfs.h>.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace endpointfix::offline::image {
+
+class Guest {
+public:
+    // Opens `image` (read-only unless `writable`) and starts the appliance. On failure returns
+    // null and sets `why` to one line: the image is locked by another process (a running
+    // virtual machine), or the appliance did not start (with what to try), or libguestfs'
+    // reason. libguestfs' own messages reach stderr only where LIBGUESTFS_DEBUG asks for them.
+    static std::unique_ptr<Guest> open(const std::string& image, bool writable, std::string& why);
+    ~Guest();
+    Guest(const Guest&) = delete;
+    Guest& operator=(const Guest&) = delete;
+
+    // libguestfs' reason for the last call that failed.
+    std::string error() const;
+
+    // The roots inspection recognises as Windows, and each one's system folder ("/Windows").
+    std::vector<std::string> windows_roots();
+    std::string windows_system_folder(const std::string& root);
+    // Every filesystem of the image, by device.
+    std::vector<std::string> filesystems();
+    // Mounts `device` at "/" (read-only unless `writable`), or unmounts everything.
+    bool mount(const std::string& device, bool writable);
+    void unmount_all();
+
+    // `path` as it is spelt in the image, matched without letter case; nothing where no
+    // regular file (or, for folders, no folder) answers to it.
+    std::optional<std::string> file(const std::string& path);
+    std::optional<std::string> folder(const std::string& path);
+    std::vector<std::string> list(const std::string& folder);
+    // Up to `count` bytes from the start of the file.
+    std::optional<std::string> head(const std::string& path, std::size_t count);
+    std::optional<std::int64_t> size(const std::string& path);
+    std::optional<std::string> sha256(const std::string& path);
+
+    bool download(const std::string& path, const std::string& local);
+    bool upload(const std::string& local, const std::string& path);
+    bool link(const std::string& target, const std::string& name);
+    bool rename(const std::string& from, const std::string& to);
+    bool remove(const std::string& path);
+    // Flushes every write to the image and stops the appliance: the changes are in the image
+    // file only where this succeeds.
+    bool finish();
+
+private:
+    struct Handle;
+    explicit Guest(Handle* handle);
+    Handle* handle_;
+};
+
+}  // namespace endpointfix::offline::image

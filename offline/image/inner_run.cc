@@ -1,0 +1,82 @@
+#include "offline/image/inner_run.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+namespace endpointfix::offline::image {
+namespace {
+
+void write_shown(std::string line, const std::string& copied, const std::string& shown) {
+    for (std::size_t at = 0; (at = line.find(copied, at)) != std::string::npos; at += shown.size())
+        line.replace(at, copied.size(), shown);
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+}  // namespace
+
+PrivateFolder::PrivateFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string name = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+                       "/endpointfix-image.XXXXXX";
+    char resolved[PATH_MAX];
+    // mkdtemp makes it 0700; its resolved path is the one the offline program names.
+    if (mkdtemp(name.data()) != nullptr)
+        path_ = realpath(name.c_str(), resolved) != nullptr ? resolved : name;
+}
+
+PrivateFolder::~PrivateFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+}
+
+int run_offline(const std::string& program, const std::vector<std::string>& args,
+                const std::string& hive, int out, const std::string& copied,
+                const std::string& shown) {
+    int messages[2];
+    if (pipe(messages) != 0) return 2;
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(const_cast<char*>(hive.c_str()));
+    argv.push_back(nullptr);
+    std::fflush(stderr);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out, STDOUT_FILENO);
+        dup2(messages[1], STDERR_FILENO);
+        close(messages[0]);
+        close(messages[1]);
+        execv(program.c_str(), argv.data());
+        std::fprintf(stderr, "endpointfix-offline: cannot start %s: %s\n", program.c_str(),
+                     std::strerror(errno));
+        _exit(2);
+    }
+    close(messages[1]);
+    if (child < 0) {
+        close(messages[0]);
+        return 2;
+    }
+    std::string pending;
+    char buffer[4096];
+    for (ssize_t got; (got = read(messages[0], buffer, sizeof(buffer))) != 0;) {
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) break;
+        pending.append(buffer, static_cast<std::size_t>(got));
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1))
+            write_shown(pending.substr(0, end + 1), copied, shown);
+    }
+    write_shown(pending, copied, shown);
+    close(messages[0]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace endpointfix::offline::image

@@ -1,0 +1,172 @@
+// endpointfix-offline-image: endpointfix-offline's modes over the SOFTWARE hive inside a disk
+// image, through libguestfs. Started by `endpointfix-offline --image IMAGE` as
+//   endpointfix-offline-image PROGRAM ARGS...
+// where PROGRAM is that endpointfix-offline and ARGS its own arguments, checked by it. The hive
+// and its logs are copied out of the image, PROGRAM services the copy with the same mode
+// options, and for --apply the copy, where changed, is written back.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "offline/hive_file.h"
+#include "offline/image/find_hive.h"
+#include "offline/image/inner_run.h"
+#include "offline/image/write_back.h"
+
+namespace {
+
+using namespace endpointfix::offline;
+using namespace endpointfix::offline::image;
+
+volatile std::sig_atomic_t g_signal = 0;
+void note_signal(int signal) { g_signal = signal; }
+
+struct Request {
+    std::string program, image, root;
+    bool apply = false, backup = false;
+    std::vector<std::string> passed;  // the mode options, for PROGRAM's run on the copy
+};
+
+Request parse(int argc, char** argv) {
+    Request request{argv[1], "", "", false, false, {}};
+    bool options = true;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool valued = i + 1 < argc && options;
+        if (valued && arg == "--image")
+            request.image = argv[++i];
+        else if (valued && arg == "--root")
+            request.root = argv[++i];
+        else if (options && arg == "--backup")
+            request.backup = true;  // kept in the image, not beside the copy
+        else {
+            if (options && arg == "--apply") request.apply = true;
+            if (arg == "--") options = false;
+            request.passed.push_back(arg);
+            // The options of endpointfix-offline that take a value, passed with it.
+            if (valued && arg == "--recover") request.passed.push_back(argv[++i]);
+        }
+    }
+    return request;
+}
+
+int refuse(const std::string& what, const std::string& why) {
+    std::fprintf(stderr, "endpointfix-offline: %s: %s\n", what.c_str(), why.c_str());
+    return 2;
+}
+
+// Why `image` cannot be a disk image, before an appliance is started for it.
+std::string not_an_image(const std::string& image) {
+    struct stat st;
+    if (stat(image.c_str(), &st) != 0) return std::string("cannot open: ") + std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return "is a directory, not a disk image";
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return "is not a disk image";
+    if (S_ISREG(st.st_mode) && st.st_size < 512) return "is not a disk image (shorter than a sector)";
+    if (access(image.c_str(), R_OK) != 0) return std::string("cannot open: ") + std::strerror(errno);
+    // QEMU locks the images it has open; libguestfs would read one shared, as it is being written.
+    struct flock probe{};
+    probe.l_type = F_WRLCK, probe.l_whence = SEEK_SET;
+    const int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool locked = fd >= 0 && fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+    if (fd >= 0) close(fd);
+    if (locked) return "is in use by another process (a running virtual machine?): it holds a lock on it";
+    return "";
+}
+
+// Copies the hive and its logs into `folder` and notes what was read.
+std::string copy_out(Guest& guest, const std::string& folder, HiveRead& read) {
+    const std::string& hive = read.at.hive;
+    const auto size = guest.size(hive);
+    const auto sum = guest.sha256(hive);
+    if (!size || !sum || !guest.download(hive, folder + "/" + name_of(hive)))
+        return "cannot copy " + hive + " out: " + guest.error();
+    read.size = *size, read.sha256 = *sum;
+    for (const auto& log : hive_logs(guest, hive))
+        if (!guest.download(folder_of(hive) + "/" + log, folder + "/" + log))
+            return "cannot copy " + log + " out: " + guest.error();
+    return "";
+}
+
+// Sends the held report of an --apply to standard output.
+int print_held(int held) {
+    char buffer[4096];
+    lseek(held, 0, SEEK_SET);
+    for (ssize_t n; (n = read(held, buffer, sizeof(buffer))) > 0;)
+        if (std::fwrite(buffer, 1, static_cast<std::size_t>(n), stdout) != static_cast<std::size_t>(n)) break;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+    std::fprintf(stderr, "endpointfix-offline: the report could not be written in full\n");
+    return 4;
+}
+
+int service(const Request& request) {
+    if (const std::string why = not_an_image(request.image); !why.empty())
+        return refuse(request.image, why);
+    const PrivateFolder folder;
+    if (folder.path().empty()) return refuse(request.image, "cannot create a private temporary folder");
+    HiveRead read;
+    {
+        std::string why;
+        const auto guest = Guest::open(request.image, false, why);
+        if (g_signal != 0) return 128 + g_signal;
+        if (!guest) return refuse(request.image, why);
+        why = find_installation(*guest, request.root, read.at);
+        if (why.empty() && request.apply && hibernated(*guest)) why = kHibernated;
+        if (why.empty() && request.backup && guest->file(read.at.hive + ".bak"))
+            why = read.at.hive + ".bak is there already";
+        if (why.empty()) why = copy_out(*guest, folder.path(), read);
+        if (!why.empty()) return refuse(request.image, why);
+    }
+    if (g_signal != 0) return 128 + g_signal;
+
+    const std::string copy = folder.path() + "/" + name_of(read.at.hive);
+    const std::string shown = request.image + ":" + folder_of(read.at.hive) + "/";
+    const int out = request.apply ? open((folder.path() + "/.report").c_str(),
+                                         O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600)
+                                  : STDOUT_FILENO;
+    if (out < 0) return refuse(request.image, "cannot hold the report");
+    struct stat before, after;
+    stat(copy.c_str(), &before);
+    const int status = run_offline(request.program, request.passed, copy, out,
+                                   folder.path() + "/", shown);
+    if (!request.apply) return status;
+    // The offline program replaces a hive it changes, and leaves one it does not change alone.
+    const bool changed = stat(copy.c_str(), &after) == 0 && after.st_ino != before.st_ino;
+    if (changed && g_signal == 0) {
+        const int fd = open(copy.c_str(), O_RDONLY | O_CLOEXEC);
+        const HiveFileState state = inspect_hive_file(fd);
+        close(fd);
+        const std::string why =
+            !state.damage.empty() ? "the new hive " + state.damage
+                                  : write_back(request.image, read, copy, request.backup,
+                                               "." + name_of(folder.path()));
+        if (!why.empty()) return close(out), refuse(request.image, why);
+    }
+    const int printed = print_held(out);
+    close(out);
+    return g_signal != 0 ? 128 + g_signal : printed != 0 ? printed : status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fputs("usage: endpointfix-offline --image IMAGE [...]: this program is started by "
+                   "endpointfix-offline\n", stderr);
+        return 3;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, note_signal);
+    const int status = service(parse(argc, argv));
+    // Everything is removed by now; the signal ends this program as it would have.
+    if (g_signal != 0) {
+        std::signal(g_signal, SIG_DFL);
+        std::raise(g_signal);
+    }
+    return status;
+}

@@ -1,0 +1,30 @@
+// Writing a serviced hive back into its disk image.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "offline/image/find_hive.h"
+
+namespace endpointfix::offline::image {
+
+// What was read out of the image: where the hive is, and its size and checksum then.
+struct HiveRead {
+    Installation at;
+    std::int64_t size = 0;
+    std::string sha256;
+};
+
+// What --apply is told about a hibernated volume.
+extern const char kHibernated[];
+
+// Opens `image` read-write and puts the file `local` in place of the hive `read` describes:
+// only where the volume is not hibernated and the hive is still the one read, it is uploaded
+// under a temporary name (`temp_suffix` appended to the hive's) in its folder, renamed over the
+// hive, and the image flushed. With `backup`, the old hive stays as HIVE.bak, which must not
+// be there yet. The transaction logs are left as they are. Returns an empty string, or why it
+// failed (a phrase that follows the image's name), saying whether the image is as it was.
+std::string write_back(const std::string& image, const HiveRead& read, const std::string& local,
+                       bool backup, const std::string& temp_suffix);
+
+}  // namespace endpointfix::offline::image

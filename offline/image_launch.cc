@@ -1,0 +1,37 @@
+#include "offline/image_launch.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace endpointfix::offline {
+
+int start_image_helper(char** argv) {
+    char self[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
+    const std::string program = length > 0 ? std::string(self, static_cast<std::size_t>(length)) : "";
+    const std::string folder = program.substr(0, program.rfind('/') + 1);
+    std::vector<char*> args{nullptr, const_cast<char*>(program.c_str())};
+    for (char** arg = argv + 1; *arg != nullptr; ++arg) args.push_back(*arg);
+    args.push_back(nullptr);
+    int error = ENOENT;
+    for (const std::string place : {"", "../libexec/"}) {
+        const std::string helper = folder + place + "endpointfix-offline-image";
+        if (program.empty() || access(helper.c_str(), F_OK) != 0) continue;
+        args[0] = const_cast<char*>(helper.c_str());
+        execv(helper.c_str(), args.data());
+        error = errno;
+    }
+    std::fprintf(stderr,
+                 "endpointfix-offline: --image needs the program endpointfix-offline-image (%s): "
+                 "install the package endpointfix-offline-image, which brings libguestfs\n",
+                 std::strerror(error));
+    return 2;
+}
+
+}  // namespace endpointfix::offline

@@ -1,0 +1,14 @@
+// `endpointfix-offline --image`: disk images are served by a helper program of their own,
+// endpointfix-offline-image, shipped in a package of its own, so that servicing hive files never
+// needs libguestfs and the QEMU and kernel it brings.
+#pragma once
+
+namespace endpointfix::offline {
+
+// Replaces this process with the helper, handing it this program's path and `argv` after the
+// program's name: the helper is found beside this program, else in the installation's libexec
+// folder. Returns only where there is none, or it cannot start: 2, with a line on stderr that
+// says which package to install.
+int start_image_helper(char** argv);
+
+}  // namespace endpointfix::offline
