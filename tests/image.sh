@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# image.sh PROGRAM MAKER: endpointfix-offline --image on three small NTFS disk images made with
+# guestfish: a Windows layout (the SOFTWARE hive made as offline.sh makes them, what inspection
+# needs, logs and an unrelated file), a hibernated one whose hive is dirty, and one without
+# Windows. Each run's output and status must be those of the hive-file run on the same hive.
+# Every libguestfs start costs some 20 s without KVM: this test makes ten.
+set -uo pipefail
+program=$1 maker=$2
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../scripts/lib/hive.sh"
+tmp=$(mktemp -d) holder=
+trap '[ -n "$holder" ] && kill "$holder"; rm -rf "$tmp"' EXIT
+# Where KVM fails at once (nested virtual machines), the appliance needs QEMU's emulator.
+timeout 3 qemu-system-x86_64 -accel kvm -cpu host -display none -nodefaults -S -monitor none >/dev/null 2>&1
+[ $? -eq 124 ] || export LIBGUESTFS_BACKEND_SETTINGS=force_tcg
+fail=0
+expect() { [ "$2" = "$3" ] || { printf 'FAIL %s\n--- got\n%s\n--- want\n%s\n' "$1" "$2" "$3"; fail=1; }; }
+run() { status=0; "$program" "$@" >"$tmp/out" 2>"$tmp/err" || status=$?; }
+# A run's status, stdout and stderr, with the hive's path (image's, or the file's) as HIVE.
+said() { printf '%s\n' "$status" "$(cat "$tmp/out")" "$(sed "s|$1|HIVE|g" "$tmp/err")"; }
+state() { echo "$(sha256sum <"$1" | cut -c1-16) $(stat -c %y "$1")"; }
+export_of() { hivexregedit --export --prefix 'HKEY_LOCAL_MACHINE\SOFTWARE' "$1" '\' | sort; }
+
+cd "$tmp" && mkdir win hib
+printf '\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n"ProductName"="Windows 10 Pro"\n' |
+    cat "$here/e2e/store.reg" - >store.reg
+hive_from_reg "$maker" store.reg win/SOFTWARE && cp win/SOFTWARE hib/ && "$maker" SYSTEM &&
+    printf '[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\n"Current"=dword:00000001\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001]\n' >system.reg &&
+    hivexregedit --merge --prefix 'HKEY_LOCAL_MACHINE\SYSTEM' SYSTEM system.reg || exit 1
+perl -e 'open F, "+<", $ARGV[0]; read F, $b, 508; substr($b, 8, 4) = pack "V", 99; $s = 0;
+    $s ^= $_ for unpack "V127", $b; seek F, 0, 0; print F $b, pack "V", $s' hib/SOFTWARE
+echo log1 >win/SOFTWARE.LOG1 && echo log2 >win/software.log2 && cp win/SOFTWARE.LOG1 win/software.log2 hib/
+perl -e 'print "MZ", "\0" x 58, pack("V", 64), "PE\0\0", pack("vvVVVvv", 0x8664, 0, 0, 0, 0, 240, 0x22),
+    pack("v", 0x20b), "\0" x 66, pack("v", 3), "\0" x 170' >cmd.exe  # a PE32+ console header
+{ printf HIBR && head -c 4092 /dev/zero; } >hiberfil.sys && truncate -s 32M win.img hib.img none.img
+layout() { printf 'part-disk %s mbr\nmkfs ntfs %s1\nmount %s1 /\nmkdir-p /Windows/System32/config\nwrite /notes.txt unrelated\n' "$1" "$1" "$1"
+    [ "$2" = none ] || printf 'copy-in %s/SOFTWARE %s/SOFTWARE.LOG1 %s/software.log2 SYSTEM /Windows/System32/config\nupload cmd.exe /Windows/System32/cmd.exe\n' "$2" "$2" "$2"
+    [ "$2" = hib ] && echo 'upload hiberfil.sys /hiberfil.sys'; echo umount-all; }
+{ echo run; layout /dev/sda win; layout /dev/sdb hib; layout /dev/sdc none; } | guestfish -a win.img -a hib.img -a none.img || exit 1
+hive=win.img:/Windows/System32/config/SOFTWARE
+
+# Report and --reg: those of the hive itself, the image untouched.
+before=$(state win.img)
+for mode in "" --reg; do
+    run $mode "$tmp/win/SOFTWARE" && want=$(said "$tmp/win/SOFTWARE")
+    run $mode --image win.img; expect "--image ${mode:-report}" "$(said "$hive")" "$want"
+done
+expect "image after report and --reg" "$(state win.img)" "$before"
+
+# --apply --backup: the report of the hive-file --apply; the hive copied out is the one it writes,
+# the backup the old hive; nothing else changed; then a second --apply writes nothing.
+cp -r win applied && run --apply "$tmp/applied/SOFTWARE" && want=$(said "$tmp/applied/SOFTWARE")
+run --apply --backup --image win.img; expect "--apply --backup" "$(said "$hive")" "$want"
+after=$(state win.img) && run --apply --image win.img
+expect "a second --apply" "$status $(state win.img)" "0 $after"
+guestfish --ro -a win.img -m /dev/sda1 <<<'copy-out /Windows/System32/config /notes.txt .' &&
+    expect "the hive written back" "$(export_of config/SOFTWARE)" "$(export_of applied/SOFTWARE)"
+expect "the backup" "$(cmp config/SOFTWARE.bak win/SOFTWARE && echo same)" same
+expect "what else is there" "$(LC_ALL=C ls config | paste -sd' ') $(cat config/SOFTWARE.LOG1 config/software.log2 notes.txt | paste -sd' ')" \
+    "SOFTWARE SOFTWARE.LOG1 SOFTWARE.bak SYSTEM software.log2 log1 log2 unrelated"
+
+# A hibernated volume: --apply refused, image untouched; the report is the dirty hive's own.
+before=$(state hib.img) && run --apply --image hib.img
+expect "--apply on a hibernated volume" "$status $(grep -c 'hibernated Windows' "$tmp/err") $(state hib.img)" "2 1 $before"
+run "$tmp/hib/SOFTWARE" && want=$(said "$tmp/hib/SOFTWARE")
+run --image hib.img; expect "report on a hibernated volume" "$(said hib.img:/Windows/System32/config/SOFTWARE)" "$want"
+
+# Refusals: status 2 and one line naming the image and the reason.
+refused() { expect "refused: $1" "$status $(wc -l <"$tmp/err") $(grep -c -F -e "$2" "$tmp/err")" "2 1 1"; }
+run --image none.img; refused "no Windows" "none.img: holds no Windows installation"
+echo 'not an image' >text.img && run --image text.img; refused "not an image" "text.img: is not a disk image"
+run --image missing.img; refused "missing" "missing.img: cannot open: No such file"
+qemu-system-x86_64 -S -display none -nodefaults -monitor none -drive file=win.img,format=raw & holder=$!
+sleep 2 && run --image win.img; refused "in use by a virtual machine" "win.img: is in use by another process"
+kill "$holder" && holder=
+mkdir alone && cp "$program" alone/ && program=alone/endpointfix-offline run --image win.img
+refused "no helper program" "install the package endpointfix-offline-image"
+[ "$fail" -eq 0 ] && echo "image passed"
+exit "$fail"
