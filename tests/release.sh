@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # release.sh: the release made twice, here and from a copy of the sources at another path, later:
-# the zip and the three packages must be the same byte for byte, their sums must check, the
-# programs in the zip must be those the presets built, and the Debian package must install a
-# program that runs. Then a release from the copy signed with
+# the zip and the four packages must be the same byte for byte, their sums must check, the
+# programs in the zip must be those the presets built, and the Debian packages must install
+# programs that run. Then a release from the copy signed with
 # a throwaway certificate: its four programs and both packages must carry signatures that verify.
 # Prints "ok: WHAT" or "FAIL: WHAT" for each check.
 set -uo pipefail
@@ -36,7 +36,18 @@ if [ "$(id -u)" = 0 ]; then
         [ "$(/usr/bin/endpointfix-offline --help | head -c 26)$(/usr/bin/endpointfix-offline "$tmp/SOFTWARE")" = \
             "usage: endpointfix-offlineendpointfix-offline: no endpoint store here, nothing to change" ]
     say $? "the installed endpointfix-offline runs"
-    dpkg -r endpointfix-offline >/dev/null 2>&1; say $? "dpkg -r of the Debian package"
+    # --image: without its package, the one to install is named; with it, the helper in
+    # /usr/libexec answers (here, for an image that is not there).
+    [ "$(/usr/bin/endpointfix-offline --image "$tmp/none.img" 2>&1; echo "status $?")" = \
+        "endpointfix-offline: --image needs the program endpointfix-offline-image (No such file or directory): install the package endpointfix-offline-image, which brings libguestfs
+status 2" ]
+    say $? "--image without its package names it"
+    dpkg -i "$here"/endpointfix-offline-image_*.deb >/dev/null 2>&1; say $? "dpkg -i of the --image package"
+    [ "$(/usr/bin/endpointfix-offline --image "$tmp/none.img" 2>&1; echo "status $?")" = \
+        "endpointfix-offline: $tmp/none.img: cannot open: No such file or directory
+status 2" ]
+    say $? "the installed --image helper runs"
+    dpkg -r endpointfix-offline-image endpointfix-offline >/dev/null 2>&1; say $? "dpkg -r of the Debian packages"
 fi
 # A certificate valid from before the last commit, which stands for the signing time.
 (cd "$tmp" && faketime '2000-01-01 00:00:00' openssl req -x509 -newkey rsa:2048 -nodes -days 36500 \
