@@ -14,7 +14,8 @@ namespace endpointfix::offline {
 int start_image_helper(char** argv) {
     char self[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
-    const std::string program = length > 0 ? std::string(self, static_cast<std::size_t>(length)) : "";
+    const std::string program =
+        length > 0 ? std::string(self, static_cast<std::size_t>(length)) : "";
     const std::string folder = program.substr(0, program.rfind('/') + 1);
     std::vector<char*> args{nullptr, const_cast<char*>(program.c_str())};
     for (char** arg = argv + 1; *arg != nullptr; ++arg) args.push_back(*arg);

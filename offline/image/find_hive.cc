@@ -17,13 +17,12 @@ std::string joined(const std::vector<Installation>& all) {
 }
 
 // The hive below `system_folder` on `device`, where there is one.
-bool hive_on(Guest& guest, const std::string& device, const std::string& system_folder,
+void hive_on(Guest& guest, const std::string& device, const std::string& system_folder,
              std::vector<Installation>& all) {
-    if (!guest.mount(device, false)) return false;
+    if (!guest.mount(device, false)) return;
     const auto hive = guest.file(system_folder + "/System32/config/SOFTWARE");
     guest.unmount_all();
     if (hive) all.push_back({device, *hive});
-    return hive.has_value();
 }
 
 }  // namespace
@@ -41,14 +40,16 @@ std::string find_installation(Guest& guest, const std::string& root, Installatio
         std::vector<Installation> picked;
         for (const auto& one : all)
             if (one.device == root) picked.push_back(one);
-        if (picked.empty()) return "holds no Windows installation on " + root + " (only on " + joined(all) + ")";
+        if (picked.empty())
+            return "holds no Windows installation on " + root + " (only on " + joined(all) + ")";
         all = picked;
     }
     if (all.size() > 1)
         return "holds " + std::to_string(all.size()) + " Windows installations, on " + joined(all) +
                ": choose one with --root DEVICE";
     found = all.front();
-    return guest.mount(found.device, false) ? "" : "cannot mount " + found.device + ": " + guest.error();
+    return guest.mount(found.device, false) ? ""
+                                            : "cannot mount " + found.device + ": " + guest.error();
 }
 
 bool hibernated(Guest& guest) {
@@ -61,7 +62,8 @@ std::vector<std::string> hive_logs(Guest& guest, const std::string& hive) {
     const std::string name = name_of(hive);
     std::vector<std::string> logs;
     for (const auto& other : guest.list(folder_of(hive))) {
-        if (other.size() <= name.size() || !same_no_case(other.substr(0, name.size()), name)) continue;
+        if (other.size() <= name.size() || !same_no_case(other.substr(0, name.size()), name))
+            continue;
         const std::string suffix = other.substr(name.size());
         for (const char* log : {".LOG", ".LOG1", ".LOG2"})
             if (same_no_case(suffix, log)) logs.push_back(other);

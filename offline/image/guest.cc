@@ -67,8 +67,9 @@ std::unique_ptr<Guest> Guest::open(const std::string& image, bool writable, std:
         // Errors are told by this program, in one line; the rest is kept for the diagnosis.
         guestfs_set_error_handler(g, nullptr, nullptr);
         guestfs_set_event_callback(
-            g, keep_message, GUESTFS_EVENT_APPLIANCE | GUESTFS_EVENT_LIBRARY | GUESTFS_EVENT_WARNING,
-            0, &guest->handle_->messages);
+            g, keep_message,
+            GUESTFS_EVENT_APPLIANCE | GUESTFS_EVENT_LIBRARY | GUESTFS_EVENT_WARNING, 0,
+            &guest->handle_->messages);
     }
     // Its own process group, so that an interrupt from the terminal reaches this program, which
     // ends the appliance itself, and never QEMU in the middle of a write.
@@ -77,11 +78,12 @@ std::unique_ptr<Guest> Guest::open(const std::string& image, bool writable, std:
     // writing its first sector.
     const auto format = owned(guestfs_disk_format(g, image.c_str()));
     const bool known = format && *format != "unknown";
-    const int added = known ? guestfs_add_drive_opts(g, image.c_str(), GUESTFS_ADD_DRIVE_OPTS_READONLY,
-                                                     writable ? 0 : 1, GUESTFS_ADD_DRIVE_OPTS_FORMAT,
-                                                     format->c_str(), -1)
-                            : guestfs_add_drive_opts(g, image.c_str(), GUESTFS_ADD_DRIVE_OPTS_READONLY,
-                                                     writable ? 0 : 1, -1);
+    const int added =
+        known ? guestfs_add_drive_opts(g, image.c_str(), GUESTFS_ADD_DRIVE_OPTS_READONLY,
+                                       writable ? 0 : 1, GUESTFS_ADD_DRIVE_OPTS_FORMAT,
+                                       format->c_str(), -1)
+              : guestfs_add_drive_opts(g, image.c_str(), GUESTFS_ADD_DRIVE_OPTS_READONLY,
+                                       writable ? 0 : 1, -1);
     if (added != 0) {
         why = "cannot be opened: " + guest->error();
         return nullptr;
@@ -135,12 +137,6 @@ void Guest::unmount_all() { guestfs_umount_all(handle_->g); }
 std::optional<std::string> Guest::file(const std::string& path) {
     auto real = owned(guestfs_case_sensitive_path(handle_->g, path.c_str()));
     if (!real || guestfs_is_file(handle_->g, real->c_str()) != 1) return std::nullopt;
-    return real;
-}
-
-std::optional<std::string> Guest::folder(const std::string& path) {
-    auto real = owned(guestfs_case_sensitive_path(handle_->g, path.c_str()));
-    if (!real || guestfs_is_dir(handle_->g, real->c_str()) != 1) return std::nullopt;
     return real;
 }
 

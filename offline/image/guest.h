@@ -34,9 +34,8 @@ public:
     void unmount_all();
 
     // `path` as it is spelt in the image, matched without letter case; nothing where no
-    // regular file (or, for folders, no folder) answers to it.
+    // regular file answers to it.
     std::optional<std::string> file(const std::string& path);
-    std::optional<std::string> folder(const std::string& path);
     std::vector<std::string> list(const std::string& folder);
     // Up to `count` bytes from the start of the file.
     std::optional<std::string> head(const std::string& path, std::size_t count);

@@ -23,8 +23,8 @@ void write_shown(std::string line, const std::string& copied, const std::string&
 
 PrivateFolder::PrivateFolder() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string name = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                       "/endpointfix-image.XXXXXX";
+    std::string name =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/endpointfix-image.XXXXXX";
     char resolved[PATH_MAX];
     // mkdtemp makes it 0700; its resolved path is the one the offline program names.
     if (mkdtemp(name.data()) != nullptr)
@@ -68,7 +68,8 @@ int run_offline(const std::string& program, const std::vector<std::string>& args
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) break;
         pending.append(buffer, static_cast<std::size_t>(got));
-        for (std::size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1))
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;
+             pending.erase(0, end + 1))
             write_shown(pending.substr(0, end + 1), copied, shown);
     }
     write_shown(pending, copied, shown);

@@ -16,6 +16,7 @@
 
 #include "offline/hive_file.h"
 #include "offline/image/find_hive.h"
+#include "offline/image/image_file.h"
 #include "offline/image/inner_run.h"
 #include "offline/image/write_back.h"
 
@@ -61,24 +62,6 @@ int refuse(const std::string& what, const std::string& why) {
     return 2;
 }
 
-// Why `image` cannot be a disk image, before an appliance is started for it.
-std::string not_an_image(const std::string& image) {
-    struct stat st;
-    if (stat(image.c_str(), &st) != 0) return std::string("cannot open: ") + std::strerror(errno);
-    if (S_ISDIR(st.st_mode)) return "is a directory, not a disk image";
-    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return "is not a disk image";
-    if (S_ISREG(st.st_mode) && st.st_size < 512) return "is not a disk image (shorter than a sector)";
-    if (access(image.c_str(), R_OK) != 0) return std::string("cannot open: ") + std::strerror(errno);
-    // QEMU locks the images it has open; libguestfs would read one shared, as it is being written.
-    struct flock probe{};
-    probe.l_type = F_WRLCK, probe.l_whence = SEEK_SET;
-    const int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
-    const bool locked = fd >= 0 && fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
-    if (fd >= 0) close(fd);
-    if (locked) return "is in use by another process (a running virtual machine?): it holds a lock on it";
-    return "";
-}
-
 // Copies the hive and its logs into `folder` and notes what was read.
 std::string copy_out(Guest& guest, const std::string& folder, HiveRead& read) {
     const std::string& hive = read.at.hive;
@@ -98,17 +81,20 @@ int print_held(int held) {
     char buffer[4096];
     lseek(held, 0, SEEK_SET);
     for (ssize_t n; (n = read(held, buffer, sizeof(buffer))) > 0;)
-        if (std::fwrite(buffer, 1, static_cast<std::size_t>(n), stdout) != static_cast<std::size_t>(n)) break;
+        if (std::fwrite(buffer, 1, static_cast<std::size_t>(n), stdout) !=
+            static_cast<std::size_t>(n))
+            break;
     if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
     std::fprintf(stderr, "endpointfix-offline: the report could not be written in full\n");
     return 4;
 }
 
 int service(const Request& request) {
-    if (const std::string why = not_an_image(request.image); !why.empty())
+    if (const std::string why = unusable_image(request.image); !why.empty())
         return refuse(request.image, why);
     const PrivateFolder folder;
-    if (folder.path().empty()) return refuse(request.image, "cannot create a private temporary folder");
+    if (folder.path().empty())
+        return refuse(request.image, "cannot create a private temporary folder");
     HiveRead read;
     {
         std::string why;
@@ -132,8 +118,8 @@ int service(const Request& request) {
     if (out < 0) return refuse(request.image, "cannot hold the report");
     struct stat before, after;
     stat(copy.c_str(), &before);
-    const int status = run_offline(request.program, request.passed, copy, out,
-                                   folder.path() + "/", shown);
+    const int status =
+        run_offline(request.program, request.passed, copy, out, folder.path() + "/", shown);
     if (!request.apply) return status;
     // The offline program replaces a hive it changes, and leaves one it does not change alone.
     const bool changed = stat(copy.c_str(), &after) == 0 && after.st_ino != before.st_ino;
@@ -141,10 +127,10 @@ int service(const Request& request) {
         const int fd = open(copy.c_str(), O_RDONLY | O_CLOEXEC);
         const HiveFileState state = inspect_hive_file(fd);
         close(fd);
-        const std::string why =
-            !state.damage.empty() ? "the new hive " + state.damage
-                                  : write_back(request.image, read, copy, request.backup,
-                                               "." + name_of(folder.path()));
+        const std::string why = !state.damage.empty()
+                                    ? "the new hive " + state.damage
+                                    : write_back(request.image, read, copy, request.backup,
+                                                 "." + name_of(folder.path()));
         if (!why.empty()) return close(out), refuse(request.image, why);
     }
     const int printed = print_held(out);
@@ -156,8 +142,10 @@ int service(const Request& request) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs("usage: endpointfix-offline --image IMAGE [...]: this program is started by "
-                   "endpointfix-offline\n", stderr);
+        std::fputs(
+            "usage: endpointfix-offline --image IMAGE [...]: this program is started by "
+            "endpointfix-offline\n",
+            stderr);
         return 3;
     }
     std::signal(SIGPIPE, SIG_IGN);
