@@ -29,8 +29,8 @@ void hive_on(Guest& guest, const std::string& device, const std::string& system_
 
 std::string find_installation(Guest& guest, const std::string& root, Installation& found) {
     std::vector<Installation> all;
-    for (const auto& windows : guest.windows_roots())
-        hive_on(guest, windows, guest.windows_system_folder(windows), all);
+    for (const auto& [device, system_folder] : guest.windows_roots())
+        hive_on(guest, device, system_folder, all);
     const auto filesystems = guest.filesystems();
     if (all.empty())
         for (const auto& device : filesystems) hive_on(guest, device, "/Windows", all);

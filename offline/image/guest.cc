@@ -1,4 +1,5 @@
 #include "offline/image/guest.h"
+#include "offline/image/image_file.h"
 
 #include <guestfs.h>
 
@@ -22,6 +23,14 @@ std::optional<std::string> owned(char* text) {
     return kept;
 }
 
+// Takes bytes libguestfs allocated.
+std::optional<std::string> owned(char* bytes, std::size_t size) {
+    std::optional<std::string> kept;
+    if (bytes != nullptr) kept.emplace(bytes, size);
+    std::free(bytes);
+    return kept;
+}
+
 std::vector<std::string> owned_list(char** list) {
     std::vector<std::string> kept;
     if (list == nullptr) return kept;
@@ -41,10 +50,6 @@ void keep_message(guestfs_h*, void* opaque, std::uint64_t, int, int, const char*
 bool debugging() {
     const char* debug = std::getenv("LIBGUESTFS_DEBUG");
     return debug != nullptr && *debug != '\0' && std::strcmp(debug, "0") != 0;
-}
-
-bool contains(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
 }
 
 }  // namespace
@@ -77,25 +82,18 @@ std::unique_ptr<Guest> Guest::open(const std::string& image, bool writable, std:
     // The format is probed by qemu-img here, and then named: QEMU keeps a probed raw image from
     // writing its first sector.
     const auto format = owned(guestfs_disk_format(g, image.c_str()));
-    const bool known = format && *format != "unknown";
-    const int added =
-        known ? guestfs_add_drive_opts(g, image.c_str(), GUESTFS_ADD_DRIVE_OPTS_READONLY,
-                                       writable ? 0 : 1, GUESTFS_ADD_DRIVE_OPTS_FORMAT,
-                                       format->c_str(), -1)
-              : guestfs_add_drive_opts(g, image.c_str(), GUESTFS_ADD_DRIVE_OPTS_READONLY,
-                                       writable ? 0 : 1, -1);
+    struct guestfs_add_drive_opts_argv options {};
+    options.bitmask = GUESTFS_ADD_DRIVE_OPTS_READONLY_BITMASK;
+    options.readonly = writable ? 0 : 1;
+    if (format && *format != "unknown")
+        options.bitmask |= GUESTFS_ADD_DRIVE_OPTS_FORMAT_BITMASK, options.format = format->c_str();
+    const int added = guestfs_add_drive_opts_argv(g, image.c_str(), &options);
     if (added != 0) {
         why = "cannot be opened: " + guest->error();
         return nullptr;
     }
     if (guestfs_launch(g) == 0) return guest;
-    const std::string said = guest->handle_->messages + guest->error();
-    if (contains(said, "Failed to get") && contains(said, "lock"))
-        why = "is in use by another process (a running virtual machine?): QEMU cannot lock it";
-    else
-        why = "cannot start libguestfs' appliance (" + guest->error() +
-              "); where KVM does not work (a nested virtual machine), set "
-              "LIBGUESTFS_BACKEND_SETTINGS=force_tcg; LIBGUESTFS_DEBUG=1 shows why";
+    why = start_failure(guest->handle_->messages, guest->error());
     return nullptr;
 }
 
@@ -106,17 +104,14 @@ std::string Guest::error() const {
     return text;
 }
 
-std::vector<std::string> Guest::windows_roots() {
-    std::vector<std::string> windows;
+std::vector<std::pair<std::string, std::string>> Guest::windows_roots() {
+    std::vector<std::pair<std::string, std::string>> windows;
     for (const auto& root : owned_list(guestfs_inspect_os(handle_->g)))
         if (owned(guestfs_inspect_get_type(handle_->g, root.c_str())) == "windows")
-            windows.push_back(root);
+            windows.emplace_back(
+                root, owned(guestfs_inspect_get_windows_systemroot(handle_->g, root.c_str()))
+                          .value_or("/Windows"));
     return windows;
-}
-
-std::string Guest::windows_system_folder(const std::string& root) {
-    return owned(guestfs_inspect_get_windows_systemroot(handle_->g, root.c_str()))
-        .value_or("/Windows");
 }
 
 std::vector<std::string> Guest::filesystems() {
@@ -147,10 +142,7 @@ std::vector<std::string> Guest::list(const std::string& folder) {
 std::optional<std::string> Guest::head(const std::string& path, std::size_t count) {
     std::size_t got = 0;
     char* bytes = guestfs_pread(handle_->g, path.c_str(), static_cast<int>(count), 0, &got);
-    if (bytes == nullptr) return std::nullopt;
-    std::string kept(bytes, got);
-    std::free(bytes);
-    return kept;
+    return owned(bytes, got);
 }
 
 std::optional<std::int64_t> Guest::size(const std::string& path) {

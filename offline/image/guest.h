@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace endpointfix::offline::image {
@@ -24,9 +25,8 @@ public:
     // libguestfs' reason for the last call that failed.
     std::string error() const;
 
-    // The roots inspection recognises as Windows, and each one's system folder ("/Windows").
-    std::vector<std::string> windows_roots();
-    std::string windows_system_folder(const std::string& root);
+    // The roots inspection recognises as Windows, each with its system folder ("/Windows").
+    std::vector<std::pair<std::string, std::string>> windows_roots();
     // Every filesystem of the image, by device.
     std::vector<std::string> filesystems();
     // Mounts `device` at "/" (read-only unless `writable`), or unmounts everything.

@@ -29,4 +29,13 @@ std::string unusable_image(const std::string& image) {
     return "";
 }
 
+std::string start_failure(const std::string& messages, const std::string& error) {
+    const std::string said = messages + error;
+    if (said.find("Failed to get") != said.npos && said.find("lock") != said.npos)
+        return "is in use by another process (a running virtual machine?): QEMU cannot lock it";
+    return "cannot start libguestfs' appliance (" + error +
+           "); where KVM does not work (a nested virtual machine), set "
+           "LIBGUESTFS_BACKEND_SETTINGS=force_tcg; LIBGUESTFS_DEBUG=1 shows why";
+}
+
 }  // namespace endpointfix::offline::image

@@ -11,4 +11,9 @@ namespace endpointfix::offline::image {
 // Empty where it may be an image.
 std::string unusable_image(const std::string& image);
 
+// Why libguestfs' appliance did not start, from what libguestfs and QEMU said (`messages`) and
+// libguestfs' error: QEMU could not lock the image, which another process holds (a running
+// virtual machine), or the appliance itself failed, with what to try.
+std::string start_failure(const std::string& messages, const std::string& error);
+
 }  // namespace endpointfix::offline::image
