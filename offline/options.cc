@@ -43,7 +43,7 @@ bool parse_options(int argc, const char* const* argv, Options& out) {
         (out.backup && out.mode != Mode::kApply) ||
         (out.json && out.mode != Mode::kReport && out.mode != Mode::kApply))
         return false;
-    out.hive = hives.front();
+    if (!hives.empty()) out.hive = hives.front();
     return true;
 }
 

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# image.sh PROGRAM MAKER: endpointfix-offline --image on three small NTFS disk images made with
-# guestfish: a Windows layout (the SOFTWARE hive made as offline.sh makes them, what inspection
-# needs, logs and an unrelated file), a hibernated one whose hive is dirty, and one without
-# Windows. Each run's output and status must be those of the hive-file run on the same hive.
+# image.sh PROGRAM MAKER DIRTY: endpointfix-offline --image on three small NTFS disk images made
+# with guestfish: a Windows layout (the SOFTWARE hive made as offline.sh makes them, what
+# inspection needs, logs and an unrelated file), a hibernated one whose hive is dirty (made by
+# DIRTY, make_dirty_hive, with logs that change an endpoint), and one without Windows. Each run's output and status must be those of the hive-file run on the same hive.
 # Every libguestfs start costs some 20 s without KVM: this test makes ten.
 set -uo pipefail
-program=$1 maker=$2
+program=$1 maker=$2 dirty=$3
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../scripts/lib/hive.sh"
 tmp=$(mktemp -d) holder=
@@ -24,12 +24,14 @@ export_of() { hivexregedit --export --prefix 'HKEY_LOCAL_MACHINE\SOFTWARE' "$1" 
 cd "$tmp" && mkdir win hib
 printf '\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n"ProductName"="Windows 10 Pro"\n' |
     cat "$here/e2e/store.reg" - >store.reg
-hive_from_reg "$maker" store.reg win/SOFTWARE && cp win/SOFTWARE hib/ && "$maker" SYSTEM &&
+hive_from_reg "$maker" store.reg win/SOFTWARE && "$maker" SYSTEM &&
     printf '[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\n"Current"=dword:00000001\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001]\n' >system.reg &&
     hivexregedit --merge --prefix 'HKEY_LOCAL_MACHINE\SYSTEM' SYSTEM system.reg || exit 1
-perl -e 'open F, "+<", $ARGV[0]; read F, $b, 508; substr($b, 8, 4) = pack "V", 99; $s = 0;
-    $s ^= $_ for unpack "V127", $b; seek F, 0, 0; print F $b, pack "V", $s' hib/SOFTWARE
-echo log1 >win/SOFTWARE.LOG1 && echo log2 >win/software.log2 && cp win/SOFTWARE.LOG1 win/software.log2 hib/
+printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\MMDevices\\Audio\\Capture\\%s]\n"DeviceState"=dword:00000001\n' \
+    '{0.0.1.00000000}.{11111111-0000-0000-0000-000000000001}' >later.reg && cp win/SOFTWARE later &&
+    hivexregedit --merge --prefix 'HKEY_LOCAL_MACHINE\SOFTWARE' later later.reg && "$dirty" split hib/SOFTWARE win/SOFTWARE later &&
+    mv hib/SOFTWARE.LOG2 hib/software.log2 || exit 1
+echo log1 >win/SOFTWARE.LOG1 && echo log2 >win/software.log2
 perl -e 'print "MZ", "\0" x 58, pack("V", 64), "PE\0\0", pack("vvVVVvv", 0x8664, 0, 0, 0, 0, 240, 0x22),
     pack("v", 0x20b), "\0" x 66, pack("v", 3), "\0" x 170' >cmd.exe  # a PE32+ console header
 { printf HIBR && head -c 4092 /dev/zero; } >hiberfil.sys && truncate -s 32M win.img hib.img none.img

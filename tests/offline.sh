@@ -108,7 +108,8 @@ done
 
 # Usage: each option once; -- ends the options.
 for args in "--apply --apply H" "--reg --reg H" "--backup H" "--reg --apply H" "H H" "--help H" "--bogus H" "--" \
-    "--recover" "--recover H" "--recover O --apply H" "--recover O --reg H" "--recover O --backup H"; do
+    "--recover" "--recover H" "--recover O --apply H" "--recover O --reg H" "--recover O --backup H" \
+    "--image" "--image I H" "--image I --image J" "--root D H" "--root D" "--image I --root D --root E" "--image I --backup"; do
     run ${args//H/$hive}
     expect "usage: $args" "$status" 3
 done
