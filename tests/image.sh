@@ -2,8 +2,9 @@
 # image.sh PROGRAM MAKER DIRTY: endpointfix-offline --image on three small NTFS disk images made
 # with guestfish: a Windows layout (the SOFTWARE hive made as offline.sh makes them, what
 # inspection needs, logs and an unrelated file), a hibernated one whose hive is dirty (made by
-# DIRTY, make_dirty_hive, with logs that change an endpoint), and one without Windows. Each run's output and status must be those of the hive-file run on the same hive.
-# Every libguestfs start costs some 20 s without KVM: this test makes ten.
+# DIRTY, make_dirty_hive, with logs that change an endpoint), and one without Windows. Each
+# run's status and output must be those of the hive-file run on the same hive. Every start of
+# libguestfs' appliance costs some 20 s without KVM: this test makes ten.
 set -uo pipefail
 program=$1 maker=$2 dirty=$3
 here=$(cd "$(dirname "$0")" && pwd)
