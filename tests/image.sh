@@ -4,7 +4,7 @@
 # inspection needs, logs and an unrelated file), a hibernated one whose hive is dirty (made by
 # DIRTY, make_dirty_hive, with logs that change an endpoint), and one without Windows. Each
 # run's status and output must be those of the hive-file run on the same hive. Every start of
-# libguestfs' appliance costs some 20 s without KVM: this test makes ten.
+# libguestfs' appliance costs some 20 s without KVM: this test makes eleven.
 set -uo pipefail
 program=$1 maker=$2 dirty=$3
 here=$(cd "$(dirname "$0")" && pwd)
@@ -71,6 +71,7 @@ run --image hib.img; expect "report on a hibernated volume" "$(said hib.img:/Win
 # Refusals: status 2 and one line naming the image and the reason.
 refused() { expect "refused: $1" "$status $(wc -l <"$tmp/err") $(grep -c -F -e "$2" "$tmp/err")" "2 1 1"; }
 run --image none.img; refused "no Windows" "none.img: holds no Windows installation"
+run --image win.img --root /dev/sda2; refused "none on --root" "win.img: holds no Windows installation on /dev/sda2 (only on /dev/sda1)"
 echo 'not an image' >text.img && run --image text.img; refused "not an image" "text.img: is not a disk image"
 run --image missing.img; refused "missing" "missing.img: cannot open: No such file"
 qemu-system-x86_64 -S -display none -nodefaults -monitor none -drive file=win.img,format=raw & holder=$!
