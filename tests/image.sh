@@ -69,11 +69,17 @@ run "$tmp/hib/SOFTWARE" && want=$(said "$tmp/hib/SOFTWARE")
 run --image hib.img; expect "report on a hibernated volume" "$(said hib.img:/Windows/System32/config/SOFTWARE)" "$want"
 
 # Refusals: status 2 and one line naming the image and the reason.
-refused() { expect "refused: $1" "$status $(wc -l <"$tmp/err") $(grep -c -F -e "$2" "$tmp/err")" "2 1 1"; }
+refused() {  # refused CASE TEXT...: each TEXT in the one line
+    local name=$1 got="$status $(wc -l <"$tmp/err")" want="2 1" text && shift
+    for text; do got+=" $(grep -c -F -e "$text" "$tmp/err")" want+=" 1"; done
+    expect "refused: $name" "$got" "$want"
+}
 run --image none.img; refused "no Windows" "none.img: holds no Windows installation"
 run --image win.img --root /dev/sda2; refused "none on --root" "win.img: holds no Windows installation on /dev/sda2 (only on /dev/sda1)"
 echo 'not an image' >text.img && run --image text.img; refused "not an image" "text.img: is not a disk image"
 run --image missing.img; refused "missing" "missing.img: cannot open: No such file"
+LIBGUESTFS_HV=/bin/false run --image win.img
+refused "the appliance does not start" "win.img: cannot start libguestfs' appliance" "set LIBGUESTFS_BACKEND_SETTINGS=force_tcg"
 qemu-system-x86_64 -S -display none -nodefaults -monitor none -drive file=win.img,format=raw & holder=$!
 sleep 2 && run --image win.img; refused "in use by a virtual machine" "win.img: is in use by another process"
 kill "$holder" && holder=

@@ -3,6 +3,7 @@
 
 #include <guestfs.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -99,8 +100,10 @@ std::unique_ptr<Guest> Guest::open(const std::string& image, bool writable, std:
 
 std::string Guest::error() const {
     const char* last = guestfs_last_error(handle_->g);
+    // Its first line: the rest is libguestfs' advice on debugging, which the messages give.
     std::string text = last != nullptr ? last : "unknown error";
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    text.erase(std::min(text.find('\n'), text.size()));
+    while (!text.empty() && (text.back() == '.' || text.back() == ' ')) text.pop_back();
     return text;
 }
 
