@@ -10,13 +10,20 @@
 #include <cstring>
 #include <filesystem>
 
+#include "registry/code_page.h"
+
 namespace endpointfix::offline::image {
 namespace {
 
-void write_shown(std::string line, const std::string& copied, const std::string& shown) {
-    for (std::size_t at = 0; (at = line.find(copied, at)) != std::string::npos; at += shown.size())
-        line.replace(at, copied.size(), shown);
-    std::fwrite(line.data(), 1, line.size(), stderr);
+std::string with_shown(std::string text, const std::string& copied, const std::string& shown) {
+    for (std::size_t at = 0; (at = text.find(copied, at)) != std::string::npos; at += shown.size())
+        text.replace(at, copied.size(), shown);
+    return text;
+}
+
+void write_shown(const std::string& line, const std::string& copied, const std::string& shown) {
+    const std::string text = with_shown(line, copied, shown);
+    std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
 }  // namespace
@@ -78,6 +85,42 @@ int run_offline(const std::string& program, const std::vector<std::string>& args
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int print_held(int held, const std::string& copied, const std::string& shown, int status) {
+    std::string text;
+    char buffer[4096];
+    lseek(held, 0, SEEK_SET);
+    for (ssize_t n; (n = read(held, buffer, sizeof(buffer))) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
+    close(held);
+    text = with_shown(text, copied, shown);
+    if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0)
+        return status;
+    std::fprintf(stderr, "endpointfix-offline: the report could not be written in full\n");
+    return 4;
+}
+
+std::string json_text(const std::string& text) {
+    std::string json;
+    const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
+    for (std::size_t i = 0, length = 1; i < text.size(); i += length) {
+        char32_t c = utf8_character(s + i, text.size() - i, length);
+        if (c >= 0x110000 || (c >= 0xd800 && c < 0xe000)) c = ansi_to_unicode(s[i]), length = 1;
+        char escaped[16];
+        if (c == '"' || c == '\\')
+            std::snprintf(escaped, sizeof(escaped), "\\%c", static_cast<char>(c));
+        else if (c >= 0x20 && c < 0x7f)
+            std::snprintf(escaped, sizeof(escaped), "%c", static_cast<char>(c));
+        else if (c < 0x10000)
+            std::snprintf(escaped, sizeof(escaped), "\\u%04x", static_cast<unsigned>(c));
+        else
+            std::snprintf(escaped, sizeof(escaped), "\\u%04x\\u%04x",
+                          static_cast<unsigned>(0xd800 + ((c - 0x10000) >> 10)),
+                          static_cast<unsigned>(0xdc00 + ((c - 0x10000) & 0x3ff)));
+        json += escaped;
+    }
+    return json;
 }
 
 }  // namespace endpointfix::offline::image

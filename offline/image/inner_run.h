@@ -28,4 +28,13 @@ int run_offline(const std::string& program, const std::vector<std::string>& args
                 const std::string& hive, int out, const std::string& copied,
                 const std::string& shown);
 
+// Prints, and closes, the output held in the file open at `held`, with every mention of `copied`
+// read as `shown`. Returns `status`, or 4 with a line on stderr where it is not printed in full.
+int print_held(int held, const std::string& copied, const std::string& shown, int status);
+
+// `text` as it stands inside a JSON string of the check's (which is ASCII: '"' and '\\'
+// escaped, every character outside printable ASCII as \uXXXX), its UTF-8 decoded, and a byte
+// that is no part of a character taken as Windows-1252.
+std::string json_text(const std::string& text);
+
 }  // namespace endpointfix::offline::image

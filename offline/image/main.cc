@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -76,19 +77,6 @@ std::string copy_out(Guest& guest, const std::string& folder, HiveRead& read) {
     return "";
 }
 
-// Sends the held report of an --apply to standard output.
-int print_held(int held) {
-    char buffer[4096];
-    lseek(held, 0, SEEK_SET);
-    for (ssize_t n; (n = read(held, buffer, sizeof(buffer))) > 0;)
-        if (std::fwrite(buffer, 1, static_cast<std::size_t>(n), stdout) !=
-            static_cast<std::size_t>(n))
-            break;
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
-    std::fprintf(stderr, "endpointfix-offline: the report could not be written in full\n");
-    return 4;
-}
-
 int service(const Request& request) {
     if (const std::string why = unusable_image(request.image); !why.empty())
         return refuse(request.image, why);
@@ -112,15 +100,19 @@ int service(const Request& request) {
 
     const std::string copy = folder.path() + "/" + name_of(read.at.hive);
     const std::string shown = request.image + ":" + folder_of(read.at.hive) + "/";
-    const int out = request.apply ? open((folder.path() + "/.report").c_str(),
-                                         O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600)
-                                  : STDOUT_FILENO;
+    // --json names the hive it read: the output is held, to name it as it stands in the image.
+    const bool json =
+        std::find(request.passed.begin(), request.passed.end(), "--json") != request.passed.end();
+    const int out = request.apply || json ? open((folder.path() + "/.report").c_str(),
+                                                 O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600)
+                                          : STDOUT_FILENO;
     if (out < 0) return refuse(request.image, "cannot hold the report");
     struct stat before, after;
     stat(copy.c_str(), &before);
     const int status =
         run_offline(request.program, request.passed, copy, out, folder.path() + "/", shown);
-    if (!request.apply) return status;
+    if (!request.apply)
+        return json ? print_held(out, folder.path() + "/", json_text(shown), status) : status;
     // The offline program replaces a hive it changes, and leaves one it does not change alone.
     const bool changed = stat(copy.c_str(), &after) == 0 && after.st_ino != before.st_ino;
     if (changed && g_signal == 0) {
@@ -133,9 +125,9 @@ int service(const Request& request) {
                                                  "." + name_of(folder.path()));
         if (!why.empty()) return close(out), refuse(request.image, why);
     }
-    const int printed = print_held(out);
-    close(out);
-    return g_signal != 0 ? 128 + g_signal : printed != 0 ? printed : status;
+    const int printed =
+        print_held(out, folder.path() + "/", json ? json_text(shown) : shown, status);
+    return g_signal != 0 ? 128 + g_signal : printed;
 }
 
 }  // namespace
