@@ -70,6 +70,15 @@ HivePath resolve_hive_path(const std::string& given) {
     return path;
 }
 
+bool is_transaction_log(const std::string& name, const std::string& other) {
+    if (other.size() <= name.size() || strncasecmp(other.c_str(), name.c_str(), name.size()))
+        return false;
+    const std::string suffix = other.substr(name.size());
+    for (const char* log : {".LOG", ".LOG1", ".LOG2"})
+        if (same_no_case(suffix, log)) return true;
+    return false;
+}
+
 std::vector<std::string> transaction_logs(const std::string& hive) {
     const auto cut = hive.rfind('/');
     const std::string folder = cut == std::string::npos ? "." : hive.substr(0, cut + 1);
@@ -79,11 +88,7 @@ std::vector<std::string> transaction_logs(const std::string& hive) {
     if (dir == nullptr) return logs;
     while (const dirent* entry = readdir(dir)) {
         const std::string other = entry->d_name;
-        if (other.size() <= name.size() || strncasecmp(other.c_str(), name.c_str(), name.size()))
-            continue;
-        const std::string suffix = other.substr(name.size());
-        for (const char* log : {".LOG", ".LOG1", ".LOG2"})
-            if (same_no_case(suffix, log)) logs.push_back(folder == "." ? other : folder + other);
+        if (is_transaction_log(name, other)) logs.push_back(folder == "." ? other : folder + other);
     }
     closedir(dir);
     std::sort(logs.begin(), logs.end());

@@ -27,6 +27,10 @@ struct HivePath {
 };
 HivePath resolve_hive_path(const std::string& given);
 
+// Whether the file named `other` is a transaction log of the hive named `name`, both names
+// without their folders: NAME.LOG, NAME.LOG1 or NAME.LOG2, in any letter case.
+bool is_transaction_log(const std::string& name, const std::string& other);
+
 // The transaction logs that stand beside `hive`: HIVE.LOG, HIVE.LOG1, HIVE.LOG2, in any letter
 // case of the suffix, as paths.
 std::vector<std::string> transaction_logs(const std::string& hive);

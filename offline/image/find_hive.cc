@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include "offline/hive_file.h"
+
 namespace endpointfix::offline::image {
 namespace {
 
@@ -61,13 +63,8 @@ bool hibernated(Guest& guest) {
 std::vector<std::string> hive_logs(Guest& guest, const std::string& hive) {
     const std::string name = name_of(hive);
     std::vector<std::string> logs;
-    for (const auto& other : guest.list(folder_of(hive))) {
-        if (other.size() <= name.size() || !same_no_case(other.substr(0, name.size()), name))
-            continue;
-        const std::string suffix = other.substr(name.size());
-        for (const char* log : {".LOG", ".LOG1", ".LOG2"})
-            if (same_no_case(suffix, log)) logs.push_back(other);
-    }
+    for (const auto& other : guest.list(folder_of(hive)))
+        if (is_transaction_log(name, other)) logs.push_back(other);
     return logs;
 }
 
