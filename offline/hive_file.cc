@@ -22,7 +22,6 @@ std::uint32_t u32(const std::uint8_t* p) {
     return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t{p[3]} << 24;
 }
 
-
 bool same_no_case(const std::string& a, const std::string& b) {
     return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
 }
@@ -41,7 +40,8 @@ HiveFileState inspect_hive_file(int fd) {
     if (got < 0) return {std::string("cannot be read: ") + std::strerror(errno)};
     if (got < 4 || std::memcmp(head, "regf", 4) != 0) return {"is not a registry hive file"};
     if (got < static_cast<ssize_t>(kBaseBlock)) return {"is truncated inside its base block"};
-    if (base_block_checksum(head) != u32(head + 0x1fc)) return {"has a damaged base block (wrong checksum)"};
+    if (base_block_checksum(head) != u32(head + 0x1fc))
+        return {"has a damaged base block (wrong checksum)"};
     if (u32(head + 0x1c) != 0) return {"is a transaction log, not a primary hive file"};
     const std::uint64_t bins = u32(head + 0x28);
     if (bins == 0 || bins % 4096 != 0) return {"has a damaged base block (size of its bins)"};
