@@ -1,12 +1,13 @@
 #include "offline/replace.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "offline/held_signals.h"
 
 namespace endpointfix::offline {
 namespace {
@@ -14,21 +15,6 @@ namespace {
 std::string failed(const char* what, int error) {
     return std::string(what) + ": " + std::strerror(error);
 }
-
-// Holds back the signals that end a process, for as long as it lives.
-class HeldSignals {
-public:
-    HeldSignals() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ}) sigaddset(&held, s);
-        sigprocmask(SIG_BLOCK, &held, &before_);
-    }
-    ~HeldSignals() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
-
-private:
-    sigset_t before_;
-};
 
 // The new file, flushed, with the old one's mode and owner, and as `verify` wants it.
 std::string finish_new_file(const char* temp, const struct stat& old,

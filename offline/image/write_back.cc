@@ -1,6 +1,6 @@
 #include "offline/image/write_back.h"
 
-#include <signal.h>
+#include "offline/held_signals.h"
 
 namespace endpointfix::offline::image {
 
@@ -10,22 +10,6 @@ const char kHibernated[] =
     "(shutdown /s /t 0), or disable Fast Startup, then run again";
 
 namespace {
-
-// Holds back the signals that end a process, for as long as it lives: the new hive is renamed
-// and the image flushed, or nothing is.
-class HeldSignals {
-public:
-    HeldSignals() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) sigaddset(&held, s);
-        sigprocmask(SIG_BLOCK, &held, &before_);
-    }
-    ~HeldSignals() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
-
-private:
-    sigset_t before_;
-};
 
 std::string as_it_was(const std::string& why) { return why + "; the image is as it was"; }
 
