@@ -11,16 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "offline/log_replay.h"
-
 namespace endpointfix::offline {
 namespace {
-
-constexpr std::size_t kBaseBlock = 4096;
-
-std::uint32_t u32(const std::uint8_t* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t{p[3]} << 24;
-}
 
 bool same_no_case(const std::string& a, const std::string& b) {
     return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
@@ -29,30 +21,15 @@ bool same_no_case(const std::string& a, const std::string& b) {
 }  // namespace
 
 HiveFileState inspect_hive_file(int fd) {
-    HiveFileState state;
     struct stat st;
     if (fstat(fd, &st) != 0) return {std::strerror(errno)};
     if (S_ISDIR(st.st_mode)) return {"is a directory"};
     if (!S_ISREG(st.st_mode)) return {"is not a regular file"};
-    if (st.st_size == 0) return {"is empty"};
-    std::uint8_t head[kBaseBlock + 32];
-    const ssize_t got = pread(fd, head, sizeof(head), 0);
+    std::uint8_t head[kBaseBlockSize + 32];
+    const ssize_t got = st.st_size == 0 ? 0 : pread(fd, head, sizeof(head), 0);
     if (got < 0) return {std::string("cannot be read: ") + std::strerror(errno)};
-    if (got < 4 || std::memcmp(head, "regf", 4) != 0) return {"is not a registry hive file"};
-    if (got < static_cast<ssize_t>(kBaseBlock)) return {"is truncated inside its base block"};
-    if (base_block_checksum(head) != u32(head + 0x1fc))
-        return {"has a damaged base block (wrong checksum)"};
-    if (u32(head + 0x1c) != 0) return {"is a transaction log, not a primary hive file"};
-    const std::uint64_t bins = u32(head + 0x28);
-    if (bins == 0 || bins % 4096 != 0) return {"has a damaged base block (size of its bins)"};
-    if (kBaseBlock + bins > static_cast<std::uint64_t>(st.st_size))
-        return {"is truncated: shorter than its base block declares"};
-    if (got < static_cast<ssize_t>(sizeof(head)) ||
-        std::memcmp(head + kBaseBlock, "hbin", 4) != 0 || u32(head + kBaseBlock + 4) != 0)
-        return {"has a damaged first bin"};
-    state.sequence = u32(head + 4);
-    state.dirty = u32(head + 4) != u32(head + 8);
-    return state;
+    return check_hive_file({head, static_cast<std::size_t>(got)},
+                           static_cast<std::uint64_t>(st.st_size));
 }
 
 std::string HivePath::label() const {

@@ -5,15 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "offline/base_block.h"
+
 namespace endpointfix::offline {
 
-struct HiveFileState {
-    std::string damage;     // why the file cannot be serviced; empty where it can
-    bool dirty = false;     // its sequence numbers differ: recent changes wait in its logs
-    unsigned sequence = 0;  // the base block's first sequence number
-};
-
-// Reads the base block and the first bin's header of the file open at `fd`.
+// Reads the base block and the first bin's header of the file open at `fd`, and checks them
+// (check_hive_file).
 HiveFileState inspect_hive_file(int fd);
 
 // The hive a path names. Where the path is a symbolic link, the hive is the file the link

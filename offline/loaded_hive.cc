@@ -74,6 +74,17 @@ int copy_range(int from, int to, std::uint64_t offset, std::uint64_t size) {
     return 0;
 }
 
+// Writes `bytes` at `offset` of `to`. Returns 0, or an errno value.
+int write_at(int to, std::uint64_t offset, Bytes bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = pwrite(to, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : EIO;
+        bytes = bytes.subspan(static_cast<std::size_t>(n)), offset += static_cast<std::uint64_t>(n);
+    }
+    return 0;
+}
+
 std::string base_name(const std::string& path) {
     const auto cut = path.rfind('/');
     return cut == std::string::npos ? path : path.substr(cut + 1);
@@ -126,15 +137,11 @@ LoadedHive::LoadedHive(int fd, const std::string& file) : fd_(fd) {
         image_ = memfd_create("recovered hive", MFD_CLOEXEC);
         error = image_ < 0                                                ? errno
                 : ftruncate(image_, static_cast<off_t>(replay.size)) != 0 ? errno
-                : pwrite(image_, replay.base_block.data(), kBaseBlockSize, 0) !=
-                        static_cast<ssize_t>(kBaseBlockSize)
-                    ? errno
-                    : copy_range(fd, image_, kBaseBlockSize, replay.kept);
-        for (const auto& w : replay.writes)
-            if (error == 0 &&
-                pwrite(image_, w.bytes.data(), w.bytes.size(), static_cast<off_t>(w.offset)) !=
-                    static_cast<ssize_t>(w.bytes.size()))
-                error = errno != 0 ? errno : EIO;
+                                                                          : 0;
+        if (error == 0)
+            emit_image(primary.bytes(), replay, [&](std::uint64_t at, Bytes bytes) {
+                return (error = write_at(image_, at, bytes)) == 0;
+            });
     }
     if (replay.outcome == Replay::Outcome::kRefused) {
         refusal_ = replay.refusal;

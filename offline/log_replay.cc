@@ -10,28 +10,29 @@
 namespace endpointfix::offline {
 namespace {
 
-using detail::kChecksum;
-using detail::kFileType;
 using detail::kLogBase;
-using detail::kSequence1;
-using detail::kSequence2;
 using detail::replay_new;
 using detail::replay_old;
 using detail::Replayer;
-using detail::u32;
 using detail::Usable;
 
 // Why a log cannot be used at all, from its copy of the base block; empty where it can.
-std::string unusable(Bytes log) {
-    if (log.empty()) return "empty";
-    if (log.size() < kLogBase) return "shorter than a base block";
-    if (std::memcmp(log.data(), "regf", 4) != 0) return "not a transaction log (no regf signature)";
-    if (base_block_checksum(log.data()) != u32(log.data() + kChecksum))
-        return "the checksum of its base block is wrong";
-    if (u32(log.data() + kSequence1) != u32(log.data() + kSequence2))
-        return "the sequence numbers of its base block differ";
-    const std::uint32_t type = u32(log.data() + kFileType);
-    if (type != 1 && type != 6) return "unknown file type " + std::to_string(type);
+std::string unusable(const BaseBlock& b) {
+    switch (b.fault) {
+        case BaseBlock::Fault::kEmpty:
+            return "empty";
+        case BaseBlock::Fault::kNoSignature:
+            return "not a transaction log (no regf signature)";
+        case BaseBlock::Fault::kShort:
+            return "shorter than a base block";
+        case BaseBlock::Fault::kWrongChecksum:
+            return "the checksum of its base block is wrong";
+        case BaseBlock::Fault::kNone:
+            break;
+    }
+    if (b.dirty()) return "the sequence numbers of its base block differ";
+    if (b.file_type != 1 && b.file_type != 6)
+        return "unknown file type " + std::to_string(b.file_type);
     return {};
 }
 
@@ -40,21 +41,6 @@ std::string plural(std::uint32_t n, const char* one, const char* many) {
 }
 
 }  // namespace
-
-std::uint32_t base_block_checksum(const std::uint8_t* block) {
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < 508; i += 4) sum ^= u32(block + i);
-    return sum == 0 ? 1 : sum == 0xffffffff ? 0xfffffffe : sum;
-}
-
-PrimaryState primary_state(Bytes primary) {
-    if (primary.size() < kBaseBlockSize || std::memcmp(primary.data(), "regf", 4) != 0 ||
-        base_block_checksum(primary.data()) != u32(primary.data() + kChecksum))
-        return PrimaryState::kDamaged;
-    return u32(primary.data() + kSequence1) != u32(primary.data() + kSequence2)
-               ? PrimaryState::kDirty
-               : PrimaryState::kClean;
-}
 
 Replay replay_logs(Bytes primary, std::span<const LogInput> logs) {
     const PrimaryState state = primary_state(primary);
@@ -66,9 +52,9 @@ Replay replay_logs(Bytes primary, std::span<const LogInput> logs) {
     std::string damage;
     if (state == PrimaryState::kDamaged)
         damage = primary.size() < kBaseBlockSize ? "is shorter than a base block"
-                 : std::memcmp(primary.data(), "regf", 4) != 0
-                     ? "has a damaged base block (no regf signature)"
-                     : "has a damaged base block (wrong checksum)";
+                 : parse_base_block(primary, kBaseBlockSize).fault == BaseBlock::Fault::kWrongChecksum
+                     ? "has a damaged base block (wrong checksum)"
+                     : "has a damaged base block (no regf signature)";
     Replayer replayer(primary, damage);
     if (logs.empty())
         return replayer.refuse(damage.empty() ? "no transaction log stands beside it to replay"
@@ -77,12 +63,12 @@ Replay replay_logs(Bytes primary, std::span<const LogInput> logs) {
     std::vector<Usable> fresh, old;
     std::string reasons;
     for (const auto& log : logs) {
-        if (const std::string why = unusable(log.bytes); !why.empty()) {
+        const BaseBlock base = parse_base_block(log.bytes, kLogBase);
+        if (const std::string why = unusable(base); !why.empty()) {
             reasons += (reasons.empty() ? "" : "; ") + log.name + ": " + why;
             continue;
         }
-        const Usable u{&log, u32(log.bytes.data() + kSequence1)};
-        (u32(log.bytes.data() + kFileType) == 6 ? fresh : old).push_back(u);
+        (base.file_type == 6 ? fresh : old).push_back({&log, base});
     }
     if (fresh.empty() && old.empty())
         return replayer.refuse("none of its logs can be used: " + reasons);
@@ -90,7 +76,7 @@ Replay replay_logs(Bytes primary, std::span<const LogInput> logs) {
     // New format: the base block from the primary, or from the latest log's copy.
     const Usable* latest = &fresh.front();
     for (const auto& u : fresh)
-        if (u.sequence > latest->sequence) latest = &u;
+        if (u.base.sequence1 > latest->base.sequence1) latest = &u;
     if (const std::string why =
             replayer.start(damage.empty() ? primary.data() : latest->log->bytes.data());
         !why.empty())
@@ -98,11 +84,23 @@ Replay replay_logs(Bytes primary, std::span<const LogInput> logs) {
     return replay_new(replayer, fresh, reasons, {});
 }
 
+bool emit_image(Bytes primary, const Replay& replay, const ImageSink& emit) {
+    if (!emit(0, replay.base_block) ||
+        !emit(kBaseBlockSize, primary.subspan(kBaseBlockSize, replay.kept)))
+        return false;
+    for (const auto& w : replay.writes)
+        if (w.offset < replay.size && !emit(w.offset, w.bytes.first(std::min<std::uint64_t>(
+                                                          w.bytes.size(), replay.size - w.offset))))
+            return false;
+    return true;
+}
+
 std::vector<std::uint8_t> recovered_image(Bytes primary, const Replay& replay) {
     std::vector<std::uint8_t> image(replay.size);
-    std::copy(replay.base_block.begin(), replay.base_block.end(), image.begin());
-    std::copy_n(primary.begin() + kBaseBlockSize, replay.kept, image.begin() + kBaseBlockSize);
-    for (const auto& w : replay.writes) std::copy(w.bytes.begin(), w.bytes.end(), &image[w.offset]);
+    emit_image(primary, replay, [&](std::uint64_t at, Bytes bytes) {
+        std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
+        return true;
+    });
     return image;
 }
 

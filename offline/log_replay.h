@@ -6,25 +6,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "offline/base_block.h"
+
 namespace endpointfix::offline {
-
-using Bytes = std::span<const std::uint8_t>;
-
-inline constexpr std::size_t kBaseBlockSize = 4096;
-inline constexpr std::uint64_t kMaxBinsSize = 0x80000000;  // cell offsets have 31 bits
-
-// The base block's checksum: the XOR of its first 127 double words, never 0 or all ones.
-std::uint32_t base_block_checksum(const std::uint8_t* block);
-
-// What a primary's base block says of it. Clean: a hive file (or a log, or no hive at all: the
-// usual checks say so) that is read as it stands. Dirty: its sequence numbers differ. Damaged:
-// no "regf", or a wrong checksum; a usable log may mend it.
-enum class PrimaryState { kClean, kDirty, kDamaged };
-PrimaryState primary_state(Bytes primary);
 
 struct LogInput {
     std::string name;  // as it is to be named in messages: SOFTWARE.LOG1
@@ -43,7 +32,9 @@ struct Replay {
     std::string refusal;  // kRefused: why, in plain words, naming the logs
 
     // kRecovered. The image is `size` bytes: the base block, then the primary's first `kept`
-    // bytes of bins data, zeros to the end, and over them `writes`, in order.
+    // bytes of bins data, zeros to the end, and over them `writes`, in order, cut at its end
+    // (emit_image). No more than the inputs hold: every byte of bins data past `kept` is
+    // covered by a write.
     std::vector<std::uint8_t> base_block;  // kBaseBlockSize bytes, checksum right
     std::uint64_t size = 0, kept = 0;
     std::vector<ImageWrite> writes;
@@ -59,7 +50,14 @@ struct Replay {
 // `primary`. The writes of the result point into the logs' bytes, which must outlive it.
 Replay replay_logs(Bytes primary, std::span<const LogInput> logs);
 
-// The recovered image, whole: for tests, and for small hives.
+// Builds the recovered image of `replay` over `primary`: hands `emit` its pieces, each a file
+// offset and the bytes there, later ones over earlier ones; what no piece covers is zeros, as in
+// a file grown to `replay.size` or a zeroed buffer. Stops at the first piece `emit` refuses
+// (returns false for), and returns false then.
+using ImageSink = std::function<bool(std::uint64_t offset, Bytes bytes)>;
+bool emit_image(Bytes primary, const Replay& replay, const ImageSink& emit);
+
+// The recovered image, whole, in memory (emit_image into a buffer).
 std::vector<std::uint8_t> recovered_image(Bytes primary, const Replay& replay);
 
 // One line for stderr: "dirty; replayed 7 log entries from SOFTWARE.LOG1, SOFTWARE.LOG2, as

@@ -1,11 +1,10 @@
-// What the replay's files share: the base block's fields, the little-endian reads and writes, and
-// the replay under way, which each log format's replay carries on from the base block it starts
-// from. Not part of the replay's interface.
+// What the replay's files share: the little-endian reads and writes, and the replay under way,
+// which each log format's replay carries on from the base block it starts from. Not part of the
+// replay's interface.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
-#include <cstring>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,10 +13,7 @@
 
 namespace endpointfix::offline::detail {
 
-// Base-block fields.
-inline constexpr std::size_t kSequence1 = 4, kSequence2 = 8, kStamp = 12, kFileType = 28,
-                             kBins = 0x28, kFlags = 0x90, kChecksum = 0x1fc;
-inline constexpr std::size_t kLogBase = 512;  // a log's copy of the base block; then its entries
+inline constexpr std::size_t kLogBase = kLogBaseSize;  // a log's entries follow its base block
 inline constexpr std::size_t kEntryHeader = 40;
 
 inline std::uint32_t u32(const std::uint8_t* p) {
@@ -32,78 +28,54 @@ inline bool sound_bins_size(std::uint64_t size) {
     return size != 0 && size % 4096 == 0 && size <= kMaxBinsSize;
 }
 
-// A log that can be used, and the sequence number of its base block.
+// A log that can be used, and its base block.
 struct Usable {
     const LogInput* log;
-    std::uint32_t sequence;
+    BaseBlock base;
 };
 
-// A replay under way: the base block it starts from and what it writes.
+// Bytes of a log that go to an offset in the bins data.
+struct Page {
+    std::uint64_t offset;
+    Bytes bytes;
+};
+
+// A replay under way: the base block it starts from, the size of the bins data, how much of it
+// is the primary's, and what it writes. Every byte of the bins data is the primary's or written:
+// what the image grows by must come with the pages that fill it.
 class Replayer {
 public:
     Replayer(Bytes primary, std::string damage) : primary_(primary), damage_(std::move(damage)) {}
 
-    Replay refuse(const std::string& why) const {
-        Replay r;
-        r.refusal = (damage_.empty() ? std::string("is dirty") : damage_) + ", and " + why;
-        return r;
-    }
+    Replay refuse(const std::string& why) const;
 
     // Starts from the primary's base block, or from a log's copy where it is damaged; checks
-    // the bins size it declares against the primary (unless `grown`: an old-format log's copy
-    // holds the size the hive has grown to since). Empty, or why not.
-    std::string start(const std::uint8_t* base, bool grown = false) {
-        base_.assign(kBaseBlockSize, 0);
-        std::memcpy(base_.data(), base, damage_.empty() ? kBaseBlockSize : kLogBase);
-        put32(&base_[kFileType], 0);
-        bins_ = u32(&base_[kBins]);
-        if (!sound_bins_size(bins_)) return "the size of its bins in its base block is unsound";
-        kept_ = std::min<std::uint64_t>(bins_, (primary_.size() - kBaseBlockSize) / 4096 * 4096);
-        if (kept_ < bins_ && !grown) return "the hive file is shorter than its base block declares";
-        return {};
-    }
+    // the bins size it declares against the primary. With `grown` (an old-format log's copy
+    // holds the size the hive has grown to since) a shorter primary is no fault: the image then
+    // starts with what the primary holds. Empty, or why not.
+    std::string start(const std::uint8_t* base, bool grown = false);
 
-    // Grows or shrinks the image to `bins` bytes of bins data.
-    void resize(std::uint64_t bins) {
-        if (bins < bins_) {
-            const std::uint64_t end = kBaseBlockSize + bins;
-            std::vector<ImageWrite> kept;
-            for (const auto& w : writes_)
-                if (w.offset < end)
-                    kept.push_back({w.offset, w.bytes.first(std::min<std::uint64_t>(
-                                                  w.bytes.size(), end - w.offset))});
-            writes_.swap(kept);
-            kept_ = std::min(kept_, bins);
-        }
-        bins_ = bins;
-    }
+    std::uint32_t sequence() const { return sequence_; }  // the base block's second number
+    std::uint32_t flags() const { return flags_; }
+    void set_flags(std::uint32_t flags) { flags_ = flags; }
+    std::uint64_t kept() const { return kept_; }  // bytes of bins data from the primary
 
-    void write(std::uint64_t bins_offset, Bytes bytes) {
-        writes_.push_back({kBaseBlockSize + bins_offset, bytes});
-    }
+    // Takes the bins data to `bins` bytes and writes `pages` over it, in order; refuses, leaving
+    // all as it was, where the pages do not hold all that it grows by. Empty, or why not.
+    std::string enter(std::uint64_t bins, std::span<const Page> pages);
 
-    Replay finish(std::uint32_t sequence, Replay r) {
-        put32(&base_[kSequence1], sequence);
-        put32(&base_[kSequence2], sequence);
-        put32(&base_[kBins], static_cast<std::uint32_t>(bins_));
-        put32(&base_[kChecksum], base_block_checksum(base_.data()));
-        r.outcome = Replay::Outcome::kRecovered;
-        r.base_block = std::move(base_);
-        r.size = kBaseBlockSize + bins_;
-        r.kept = kept_;
-        r.writes = std::move(writes_);
-        r.mended = !damage_.empty();
-        r.sequence = sequence;
-        return r;
-    }
-
-    std::vector<std::uint8_t> base_;
-    std::uint64_t bins_ = 0, kept_ = 0;
+    Replay finish(std::uint32_t sequence, Replay r);
 
 private:
     Bytes primary_;
     std::string damage_;
+    std::vector<std::uint8_t> base_;
+    std::uint32_t sequence_ = 0, flags_ = 0;
+    std::uint64_t bins_ = 0, kept_ = 0;
+    // Written over the image in order; cut at its end when it is built, which is all a shrink
+    // needs: what a later entry grows it by again, its pages cover afresh.
     std::vector<ImageWrite> writes_;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> spans_;  // enter's, kept for reuse
 };
 
 // New format: the logs' entries, in the order of their sequence numbers, from the first that

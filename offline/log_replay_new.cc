@@ -14,7 +14,7 @@ namespace {
 
 // The pages of the new-format entry at `at` of `log`, checked; empty, or why it is not sound.
 std::string check_entry(Bytes log, std::uint64_t at, std::uint32_t expected,
-                        std::vector<std::pair<std::uint64_t, Bytes>>& pages, std::uint64_t& size) {
+                        std::vector<Page>& pages, std::uint64_t& size) {
     const std::uint8_t* e = log.data() + at;
     const std::uint64_t room = log.size() - at;
     size = u32(e + 4);
@@ -43,7 +43,7 @@ std::string check_entry(Bytes log, std::uint64_t at, std::uint32_t expected,
             return page + " has an offset or size that is not a multiple of 4096";
         if (offset + length > bins) return page + " lies outside the bins data";
         if (length > size - data) return page + " runs past the end of the entry";
-        pages.emplace_back(offset, Bytes(e + data, length));
+        pages.push_back({offset, Bytes(e + data, length)});
         data += length;
     }
     return {};
@@ -53,10 +53,11 @@ std::string check_entry(Bytes log, std::uint64_t at, std::uint32_t expected,
 
 Replay replay_new(Replayer& replayer, std::vector<Usable> logs, const std::string& others,
                   Replay r) {
-    std::stable_sort(logs.begin(), logs.end(),
-                     [](const Usable& a, const Usable& b) { return a.sequence < b.sequence; });
+    std::stable_sort(logs.begin(), logs.end(), [](const Usable& a, const Usable& b) {
+        return a.base.sequence1 < b.base.sequence1;
+    });
     // The first log whose first entry carries its base block's number, not below the primary's.
-    const std::uint32_t floor = u32(&replayer.base_[kSequence2]);
+    const std::uint32_t floor = replayer.sequence();
     const auto first_entry = [](Bytes b) -> const std::uint8_t* {
         return b.size() >= kLogBase + kEntryHeader &&
                        std::memcmp(b.data() + kLogBase, "HvLE", 4) == 0
@@ -66,21 +67,23 @@ Replay replay_new(Replayer& replayer, std::vector<Usable> logs, const std::strin
     std::size_t i = 0;
     for (; i < logs.size(); ++i) {
         const std::uint8_t* e = first_entry(logs[i].log->bytes);
-        if (e != nullptr && u32(e + 12) == logs[i].sequence && logs[i].sequence >= floor) break;
+        if (e != nullptr && u32(e + 12) == logs[i].base.sequence1 &&
+            logs[i].base.sequence1 >= floor)
+            break;
     }
     if (i == logs.size()) {
         std::string held;
         for (const auto& l : logs)
             held += (held.empty() ? "" : ", ") + l.log->name + " from sequence number " +
-                    std::to_string(l.sequence);
+                    std::to_string(l.base.sequence1);
         return replayer.refuse("no entry of its logs continues it (" + held + "; the hive is at " +
                                std::to_string(floor) +
                                "): they hold only changes it already has, or none" +
                                (others.empty() ? "" : "; " + others));
     }
-    std::uint32_t expected = logs[i].sequence;
-    std::uint32_t flags = u32(&replayer.base_[kFlags]);
-    std::vector<std::pair<std::uint64_t, Bytes>> pages;
+    std::uint32_t expected = logs[i].base.sequence1;
+    std::uint32_t flags = replayer.flags();
+    std::vector<Page> pages;
     for (bool first_log = true; i < logs.size() && r.stopped.empty(); ++i, first_log = false) {
         const Bytes log = logs[i].log->bytes;
         if (!first_log) {
@@ -95,14 +98,13 @@ Replay replay_new(Replayer& replayer, std::vector<Usable> logs, const std::strin
                 u32(log.data() + at + 12) - expected >= 0x80000000u)
                 break;
             std::uint64_t size = 0;
-            const std::string why = check_entry(log, at, expected, pages, size);
+            std::string why = check_entry(log, at, expected, pages, size);
+            if (why.empty()) why = replayer.enter(u32(log.data() + at + 16), pages);
             if (!why.empty()) {
                 r.stopped = "entry " + std::to_string(index) + " of " + logs[i].log->name +
                             " (at byte " + std::to_string(at) + "): " + why;
                 break;
             }
-            replayer.resize(u32(log.data() + at + 16));
-            for (const auto& [offset, bytes] : pages) replayer.write(offset, bytes);
             flags = (flags & ~1u) | (u32(log.data() + at + 8) & 1u);
             if (r.logs_used.empty() || r.logs_used.back() != logs[i].log->name)
                 r.logs_used.push_back(logs[i].log->name);
@@ -114,7 +116,7 @@ Replay replay_new(Replayer& replayer, std::vector<Usable> logs, const std::strin
     if (r.applied == 0)
         return replayer.refuse("the first entry that would continue it cannot be applied: " +
                                r.stopped);
-    put32(&replayer.base_[kFlags], flags);
+    replayer.set_flags(flags);
     return replayer.finish(expected - 1, std::move(r));
 }
 

@@ -32,7 +32,7 @@ Replay replay_old(Replayer& replayer, std::vector<Usable> logs, Bytes primary, b
         const auto reject = [&](const std::string& why) {
             reasons += (reasons.empty() ? "" : "; ") + candidate.log->name + ": " + why;
         };
-        const std::uint64_t bins = u32(log.data() + kBins);
+        const std::uint64_t bins = candidate.base.bins_size;
         // The primary's timestamp, or where its base block is damaged, its first bin's.
         const std::uint8_t* stamp = nullptr;
         if (!mended)
@@ -63,13 +63,12 @@ Replay replay_old(Replayer& replayer, std::vector<Usable> logs, Bytes primary, b
         if (const std::string why = replayer.start(mended ? log.data() : primary.data(), mended);
             !why.empty())
             return replayer.refuse(why);
-        replayer.kept_ = std::min(replayer.kept_, bins);
-        replayer.bins_ = bins;
         // Bin by bin, each bin that holds a dirty page checked as it will be.
         const auto header = [&](std::uint64_t at, std::size_t next) -> const std::uint8_t* {
             if (next < dirty.size() && dirty[next] == at) return log.data() + first + 512 * next;
-            return at + 32 <= replayer.kept_ ? primary.data() + kBaseBlockSize + at : nullptr;
+            return at + 32 <= replayer.kept() ? primary.data() + kBaseBlockSize + at : nullptr;
         };
+        std::vector<Page> pages;
         std::size_t next = 0;
         for (std::uint64_t at = 0; next < dirty.size();) {
             const std::uint8_t* h = header(at, next);
@@ -80,15 +79,17 @@ Replay replay_old(Replayer& replayer, std::vector<Usable> logs, Bytes primary, b
                 break;
             }
             for (; next < dirty.size() && dirty[next] < at + size; ++next, ++r.applied)
-                replayer.write(dirty[next], log.subspan(first + 512 * next, 512));
+                pages.push_back({dirty[next], log.subspan(first + 512 * next, 512)});
             at += size;
         }
         if (r.applied == 0 && !dirty.empty())
             return replayer.refuse("the first bin its log " + candidate.log->name +
                                    " would change is not sound: " + r.stopped);
+        if (const std::string why = replayer.enter(bins, pages); !why.empty())
+            return replayer.refuse("its log " + candidate.log->name + " cannot be applied: " + why);
         r.old_format = true;
         r.logs_used = {candidate.log->name};
-        return replayer.finish(candidate.sequence, std::move(r));
+        return replayer.finish(candidate.base.sequence1, std::move(r));
     }
     return replayer.refuse("none of its logs can be replayed: " + reasons);
 }

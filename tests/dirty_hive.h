@@ -2,7 +2,8 @@
 // sequence numbers apart) and LOG1 and LOG2 holding what changed from each state to the next, as
 // Windows leaves them: in the new format, an entry (or a few, 64 pages
 // to an entry) for each state after the first, so that a replay stopped between them leaves a
-// state that was whole. Kinds:
+// state that was whole. Every page a state grows by is logged, changed or not, as Windows logs a
+// new bin whole. Kinds:
 //   split    new format: the first entries in LOG1, the rest in LOG2
 //   swapped  the same, with the earlier entries in LOG2
 //   one      every entry in LOG1, LOG2 empty
@@ -87,7 +88,7 @@ inline DirtyHive make_dirty_hive(const std::string& kind, const std::vector<Buff
         log.resize((512 + 4 + bins / 4096 + 511) / 512 * 512);
         std::memcpy(&log[512], "DIRT", 4);
         for (std::size_t p = 0; p < bins / 512; ++p)
-            if (differ(earlier, later, 4096 + 512 * p, 512)) {
+            if (differ(earlier, later, 4096 + 512 * p, 512) || 512 * p >= u32(earlier, 0x28)) {
                 log[516 + p / 8] |= static_cast<std::uint8_t>(1 << p % 8);
                 log.insert(log.end(), &later[4096 + 512 * p], &later[4096 + 512 * p + 512]);
                 ++hive.entries;
@@ -97,14 +98,15 @@ inline DirtyHive make_dirty_hive(const std::string& kind, const std::vector<Buff
         std::vector<Buffer> built;
         std::size_t last_step = 0;  // the first entry towards the last state
         for (std::size_t step = 1; step < states.size(); ++step) {
-            // The 4 KiB pages that changed (and unchanged ones, up to min_bytes), contiguous
-            // pages as one.
+            // The 4 KiB pages that changed or were added (and unchanged ones, up to min_bytes),
+            // contiguous pages as one.
             const Buffer &from = states[step - 1], &to = states[step];
             const std::uint32_t to_bins = u32(to, 0x28);
             const bool last = step + 1 == states.size();
             std::vector<std::size_t> pages;
             for (std::size_t p = 0; p < to_bins; p += 4096)
-                if (differ(from, to, 4096 + p, 4096) || (last && pages.size() * 4096 < min_bytes))
+                if (differ(from, to, 4096 + p, 4096) || p >= u32(from, 0x28) ||
+                    (last && pages.size() * 4096 < min_bytes))
                     pages.push_back(p);
             if (last) last_step = built.size();
             std::uint64_t grown = u32(from, 0x28);

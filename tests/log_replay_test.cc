@@ -153,7 +153,37 @@ TEST(LogReplay, DamagedLogsStopTheReplayOrRefuseIt) {
     }
 }
 
-// The second entry's two pages (bins 2 and 3), both set at bin 2: the later one is what it holds.
+// Bins data that neither the primary nor a page holds is damage, never zeros made up: an entry
+// that declares more stops the replay before it (refuses it, where it is the first), and an
+// old-format log that does is refused. Nor is the image ever larger than its inputs.
+TEST(LogReplay, BinsDataThatNothingHoldsIsDamage) {
+    const States s;
+    const struct {
+        const char* name;
+        int entry;  // given 2 GiB - 4 KiB of bins data; -1: an old-format log's last page unlogged
+        std::uint32_t applied;
+        std::string want;
+    } cases[] = {
+        {"first entry", 0, 0, "nor a page of its log holds those at bins offset 8192"},
+        {"second entry", 1, 1, "nor a page of its log holds those at bins offset 16384"},
+        {"old format", -1, 0, "LOG1 cannot be applied: it declares 16384 bytes of bins data"},
+    };
+    for (const auto& c : cases) {
+        DirtyHive hive = make_dirty_hive(c.entry < 0 ? "old" : "one", s.all());
+        Buffer& log = hive.logs[0];
+        const std::size_t e = 512 + (c.entry == 1 ? dirty::u32(log, 516) : 0);
+        if (c.entry < 0) log[516 + 3] &= 0x7f;  // the dirty vector's bit for bins offset 15872
+        if (c.entry >= 0) put32(log, e + 16, 0x7ffff000), dirty::hash_entry(log, e);
+        const Replay r = replay(hive);
+        const std::string& said = r.outcome == Replay::Outcome::kRefused ? r.refusal : r.stopped;
+        EXPECT_NE(said.find(c.want), std::string::npos) << c.name << ": " << said;
+        EXPECT_EQ(r.applied, c.applied) << c.name;
+        EXPECT_LE(r.size, hive.primary.size() + log.size()) << c.name;
+    }
+}
+
+// The second entry's two pages (bins 2 and 3), both set at bin 2, and the bins data cut to end
+// with bin 2: the later page is what it holds.
 TEST(LogReplay, OverlappingPagesOfAnEntryLeaveTheLaterOne) {
     const States s;
     DirtyHive hive = make_dirty_hive("one", s.all());
@@ -161,7 +191,8 @@ TEST(LogReplay, OverlappingPagesOfAnEntryLeaveTheLaterOne) {
     const std::size_t e = 512 + dirty::u32(log, 516), end = e + dirty::u32(log, e + 4);
     log.erase(log.begin() + end - 8, log.begin() + end);  // padding, for a second page's place
     log.insert(log.begin() + e + 48, {0, 0x20, 0, 0, 0, 0x10, 0, 0});
-    put32(log, e + 20, 2), put32(log, e + 44, 4096), dirty::hash_entry(log, e);
+    put32(log, e + 16, 12288), put32(log, e + 20, 2), put32(log, e + 44, 4096);
+    dirty::hash_entry(log, e);
     const Replay r = replay(hive);
     ASSERT_EQ(r.applied, 2u) << r.refusal << r.stopped;
     EXPECT_EQ(offline::recovered_image(hive.primary, r)[4096 + 8192 + 100], 3);
