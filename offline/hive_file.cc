@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "offline/path_parts.h"
+
 namespace endpointfix::offline {
 namespace {
 
@@ -57,15 +59,13 @@ bool is_transaction_log(const std::string& name, const std::string& other) {
 }
 
 std::vector<std::string> transaction_logs(const std::string& hive) {
-    const auto cut = hive.rfind('/');
-    const std::string folder = cut == std::string::npos ? "." : hive.substr(0, cut + 1);
-    const std::string name = cut == std::string::npos ? hive : hive.substr(cut + 1);
+    const PathParts parts = split_path(hive);
     std::vector<std::string> logs;
-    DIR* dir = opendir(folder.c_str());
+    DIR* dir = opendir(parts.folder.c_str());
     if (dir == nullptr) return logs;
     while (const dirent* entry = readdir(dir)) {
         const std::string other = entry->d_name;
-        if (is_transaction_log(name, other)) logs.push_back(folder == "." ? other : folder + other);
+        if (is_transaction_log(parts.name, other)) logs.push_back(sibling_path(hive, other));
     }
     closedir(dir);
     std::sort(logs.begin(), logs.end());

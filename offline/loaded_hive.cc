@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "offline/log_replay.h"
+#include "offline/path_parts.h"
 
 namespace endpointfix::offline {
 namespace {
@@ -85,10 +86,7 @@ int write_at(int to, std::uint64_t offset, Bytes bytes) {
     return 0;
 }
 
-std::string base_name(const std::string& path) {
-    const auto cut = path.rfind('/');
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
+std::string base_name(const std::string& path) { return split_path(path).name; }
 
 }  // namespace
 

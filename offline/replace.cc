@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "offline/file_security.h"
 #include "offline/held_signals.h"
+#include "offline/path_parts.h"
 
 namespace endpointfix::offline {
 namespace {
@@ -16,8 +18,9 @@ std::string failed(const char* what, int error) {
     return std::string(what) + ": " + std::strerror(error);
 }
 
-// The new file, flushed, with the old one's mode and owner, and as `verify` wants it.
-std::string finish_new_file(const char* temp, const struct stat& old,
+// The new file, flushed, with the old one's mode, owner and security, and as `verify` wants it.
+// The security comes last: a change of owner or mode may rewrite an ACL.
+std::string finish_new_file(const char* temp, const std::string& path, const struct stat& old,
                             const std::function<std::string(int)>& verify) {
     const int fd = open(temp, O_RDWR | O_CLOEXEC);
     if (fd < 0) return failed("cannot reopen the new hive", errno);
@@ -25,6 +28,7 @@ std::string finish_new_file(const char* temp, const struct stat& old,
     if (fchown(fd, old.st_uid, old.st_gid) != 0) why = failed("cannot keep the owner", errno);
     if (why.empty() && fchmod(fd, old.st_mode & 07777) != 0)
         why = failed("cannot keep the mode", errno);
+    if (why.empty()) why = copy_security(path, fd);
     if (why.empty() && fsync(fd) != 0) why = failed("cannot flush the new hive", errno);
     if (why.empty()) why = verify(fd);
     close(fd);
@@ -39,11 +43,9 @@ std::string replace_file(const std::string& path, bool backup,
     struct stat old;
     const auto untouched = [](const std::string& why) { return why + "; the hive is as it was"; };
     if (stat(path.c_str(), &old) != 0) return untouched(failed("cannot stat the hive", errno));
-    const auto cut = path.rfind('/');
-    const std::string folder = cut == std::string::npos ? "." : path.substr(0, cut);
-    const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+    const PathParts parts = split_path(path);
     const std::string bak = path + ".bak";
-    std::string temp = folder + "/." + name + ".endpointfix-XXXXXX";
+    std::string temp = sibling_path(path, "." + parts.name + ".endpointfix-XXXXXX");
 
     const HeldSignals held;
     const int fd = mkstemp(temp.data());
@@ -52,7 +54,7 @@ std::string replace_file(const std::string& path, bool backup,
     std::string why;
     if (const int error = write(temp.c_str()); error != 0)
         why = failed("cannot write the new hive", error);
-    if (why.empty()) why = finish_new_file(temp.c_str(), old, verify);
+    if (why.empty()) why = finish_new_file(temp.c_str(), path, old, verify);
     bool linked = false;
     if (why.empty() && backup) {
         linked = link(path.c_str(), bak.c_str()) == 0;
@@ -66,17 +68,15 @@ std::string replace_file(const std::string& path, bool backup,
         return untouched(why);
     }
     // The rename is done; flushing the folder makes it last through a power cut.
-    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = open(parts.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const bool synced = dir >= 0 && fsync(dir) == 0;
     if (dir >= 0) close(dir);
     return synced ? "" : failed("replaced the hive, but cannot flush its folder", errno);
 }
 
 std::string create_file(const std::string& path, const std::function<int(int fd)>& write) {
-    const auto cut = path.rfind('/');
-    const std::string folder = cut == std::string::npos ? "." : path.substr(0, cut);
-    const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-    std::string temp = folder + "/." + name + ".endpointfix-XXXXXX";
+    const PathParts parts = split_path(path);
+    std::string temp = sibling_path(path, "." + parts.name + ".endpointfix-XXXXXX");
     const HeldSignals held;
     const int fd = mkstemp(temp.data());
     if (fd < 0) return failed("cannot create a file beside it", errno);
@@ -92,7 +92,7 @@ std::string create_file(const std::string& path, const std::function<int(int fd)
                               : failed("cannot create it", errno);
     unlink(temp.c_str());
     if (!why.empty()) return why;
-    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = open(parts.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const bool synced = dir >= 0 && fsync(dir) == 0;
     if (dir >= 0) close(dir);
     return synced ? "" : failed("created, but cannot flush its folder", errno);

@@ -11,7 +11,9 @@
 #include <string>
 
 #include "app/run.h"
+#include "check/text.h"
 #include "offline/loaded_hive.h"
+#include "offline/read_back.h"
 #include "offline/replace.h"
 #include "registry/hive_store.h"
 
@@ -20,8 +22,9 @@ namespace {
 
 constexpr char kProgram[] = "endpointfix-offline";
 
+// One line, whatever the names in it hold.
 void say(const std::string& name, const std::string& what) {
-    std::fprintf(stderr, "%s: %s: %s\n", kProgram, name.c_str(), what.c_str());
+    std::fprintf(stderr, "%s: %s\n", kProgram, escaped_name(name + ": " + what).c_str());
 }
 
 int refuse(const HivePath& hive, const std::string& why) {
@@ -97,15 +100,22 @@ int apply_changes(const HivePath& hive, bool backup, CheckOutput report) {
     if (changes != 0) {
         store = HiveStore::open_file(loaded.path().c_str(), true);
         if (!store) return refuse(hive, not_a_hive());
-        run(*store);
+        WriteRecorder recorder(*store);
+        run(recorder);
+        // The report held is printed only once the new file is read back as it says.
         const std::string why = replace_file(
             hive.file, backup, [&](const char* temp) { return store->commit(temp); },
             [&](int written) {
                 const HiveFileState now = inspect_hive_file(written);
-                return !now.damage.empty() ? "the new hive " + now.damage
-                       : now.dirty || now.sequence != loaded.state().sequence + 1
-                           ? std::string("the new hive has unexpected sequence numbers")
-                           : std::string();
+                if (!now.damage.empty()) return "the new hive " + now.damage;
+                if (now.dirty || now.sequence != loaded.state().sequence + 1)
+                    return std::string("the new hive has unexpected sequence numbers");
+                const auto back = HiveStore::open_file(
+                    ("/proc/self/fd/" + std::to_string(written)).c_str(), false);
+                const std::string wrong = !back
+                                              ? "cannot be read as a hive"
+                                              : read_back(*back, *back, recorder.writes(), status);
+                return wrong.empty() ? wrong : "the new hive " + wrong;
             });
         if (!why.empty()) return refuse(hive, why);
     }

@@ -1,5 +1,6 @@
 // A RegistryStore that forwards every call to another store and fails the k-th operation (of
-// one kind, or of any), either once or from then on, as a registry under pressure might. It also
+// one kind, or of any), either once or from then on, as a registry under pressure might; or,
+// where `drop`, reports it done without passing it on, as a store that loses writes would. It also
 // keeps its own account of the handles it hands out, so that it can tell whether each was closed
 // exactly once even when a close itself was made to fail.
 #pragma once
@@ -15,8 +16,9 @@ enum class Op { kOpen, kEnumerate, kRead, kWrite, kClose, kAny };
 class FaultyStore final : public RegistryStore {
 public:
     // fail_at 0 injects nothing; it counts operations of kind `only` from 1.
-    FaultyStore(RegistryStore& inner, std::uint64_t fail_at, bool from_then_on, Op only = Op::kAny)
-        : inner_(inner), fail_at_(fail_at), from_then_on_(from_then_on), only_(only) {}
+    FaultyStore(RegistryStore& inner, std::uint64_t fail_at, bool from_then_on, Op only = Op::kAny,
+                bool drop = false)
+        : inner_(inner), fail_at_(fail_at), from_then_on_(from_then_on), only_(only), drop_(drop) {}
 
     Status open(KeyHandle parent, const char* path, KeyHandle& out) override {
         if (fault(Op::kOpen)) return kInjected;
@@ -40,7 +42,8 @@ public:
     }
     Status write_value(KeyHandle key, const char* name, ValueType type, const std::uint8_t* data,
                        std::uint32_t size) override {
-        return fault(Op::kWrite) ? kInjected : inner_.write_value(key, name, type, data, size);
+        if (fault(Op::kWrite)) return drop_ ? kSuccess : kInjected;
+        return inner_.write_value(key, name, type, data, size);
     }
     Status close(KeyHandle key) override {
         const auto it = closes_.find(key.value);
@@ -79,6 +82,7 @@ private:
     std::uint64_t fail_at_;
     bool from_then_on_;
     Op only_;
+    bool drop_;
     std::uint64_t count_ = 0, injected_ = 0;
     std::map<std::uintptr_t, int> closes_;
     int foreign_closes_ = 0, retired_misclosed_ = 0;

@@ -116,6 +116,10 @@ done
 cp "$tmp/clean" "$tmp/h/-dash" && status=0 && (cd "$tmp/h" && "$program" -- -dash >/dev/null) || status=$?
 expect "a hive named after --" "$status" 1
 
+# A name with ESC and a newline is told escaped, in one line.
+run "$tmp/h/"$'\e[2J\nforged'
+expect "a name with controls: status, lines, escaped" "$status $(wc -l <"$tmp/err") $(grep -c -F '\x1b[2J\x0aforged: cannot open' "$tmp/err")" "2 1 1"
+
 # Dirty hives, made from the clean hive and two later states of it: each mode reads the hive as
 # Windows loads it, logs replayed, and says so in one line; the logs are never changed.
 looked() { diff <(reglookup -H "$1" 2>/dev/null | LC_ALL=C sort) <(reglookup -H "$2" 2>/dev/null | LC_ALL=C sort) | grep '^[<>]'; }

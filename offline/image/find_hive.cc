@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include "offline/hive_file.h"
+#include "offline/path_parts.h"
 
 namespace endpointfix::offline::image {
 namespace {
@@ -61,18 +62,11 @@ bool hibernated(Guest& guest) {
 }
 
 std::vector<std::string> hive_logs(Guest& guest, const std::string& hive) {
-    const std::string name = name_of(hive);
+    const PathParts parts = split_path(hive);
     std::vector<std::string> logs;
-    for (const auto& other : guest.list(folder_of(hive)))
-        if (is_transaction_log(name, other)) logs.push_back(other);
+    for (const auto& other : guest.list(parts.folder))
+        if (is_transaction_log(parts.name, other)) logs.push_back(other);
     return logs;
 }
-
-std::string folder_of(const std::string& path) {
-    const auto cut = path.rfind('/');
-    return cut == 0 || cut == std::string::npos ? "/" : path.substr(0, cut);
-}
-
-std::string name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 }  // namespace endpointfix::offline::image

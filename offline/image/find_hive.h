@@ -28,8 +28,4 @@ bool hibernated(Guest& guest);
 // and NAME.LOG2, in any letter case.
 std::vector<std::string> hive_logs(Guest& guest, const std::string& hive);
 
-// The folder of a path in the image, and its last name.
-std::string folder_of(const std::string& path);
-std::string name_of(const std::string& path);
-
 }  // namespace endpointfix::offline::image

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "check/text.h"
 #include "registry/code_page.h"
 
 namespace endpointfix::offline::image {
@@ -60,8 +61,8 @@ int run_offline(const std::string& program, const std::vector<std::string>& args
         close(messages[0]);
         close(messages[1]);
         execv(program.c_str(), argv.data());
-        std::fprintf(stderr, "endpointfix-offline: cannot start %s: %s\n", program.c_str(),
-                     std::strerror(errno));
+        std::fprintf(stderr, "endpointfix-offline: %s\n",
+                     escaped_name("cannot start " + program + ": " + std::strerror(errno)).c_str());
         _exit(2);
     }
     close(messages[1]);
@@ -69,6 +70,8 @@ int run_offline(const std::string& program, const std::vector<std::string>& args
         close(messages[0]);
         return 2;
     }
+    // Its lines name the copy as escaped_name spells it, and so is what stands for it.
+    const std::string escaped_copied = escaped_name(copied), escaped_shown = escaped_name(shown);
     std::string pending;
     char buffer[4096];
     for (ssize_t got; (got = read(messages[0], buffer, sizeof(buffer))) != 0;) {
@@ -77,9 +80,9 @@ int run_offline(const std::string& program, const std::vector<std::string>& args
         pending.append(buffer, static_cast<std::size_t>(got));
         for (std::size_t end; (end = pending.find('\n')) != std::string::npos;
              pending.erase(0, end + 1))
-            write_shown(pending.substr(0, end + 1), copied, shown);
+            write_shown(pending.substr(0, end + 1), escaped_copied, escaped_shown);
     }
-    write_shown(pending, copied, shown);
+    write_shown(pending, escaped_copied, escaped_shown);
     close(messages[0]);
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {

@@ -15,11 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "check/text.h"
 #include "offline/hive_file.h"
 #include "offline/image/find_hive.h"
 #include "offline/image/image_file.h"
 #include "offline/image/inner_run.h"
 #include "offline/image/write_back.h"
+#include "offline/path_parts.h"
 
 namespace {
 
@@ -59,7 +61,8 @@ Request parse(int argc, char** argv) {
 }
 
 int refuse(const std::string& what, const std::string& why) {
-    std::fprintf(stderr, "endpointfix-offline: %s: %s\n", what.c_str(), why.c_str());
+    std::fprintf(stderr, "endpointfix-offline: %s\n",
+                 endpointfix::escaped_name(what + ": " + why).c_str());
     return 2;
 }
 
@@ -68,11 +71,11 @@ std::string copy_out(Guest& guest, const std::string& folder, HiveRead& read) {
     const std::string& hive = read.at.hive;
     const auto size = guest.size(hive);
     const auto sum = guest.sha256(hive);
-    if (!size || !sum || !guest.download(hive, folder + "/" + name_of(hive)))
+    if (!size || !sum || !guest.download(hive, folder + "/" + split_path(hive).name))
         return "cannot copy " + hive + " out: " + guest.error();
     read.size = *size, read.sha256 = *sum;
     for (const auto& log : hive_logs(guest, hive))
-        if (!guest.download(folder_of(hive) + "/" + log, folder + "/" + log))
+        if (!guest.download(sibling_path(hive, log), folder + "/" + log))
             return "cannot copy " + log + " out: " + guest.error();
     return "";
 }
@@ -98,8 +101,8 @@ int service(const Request& request) {
     }
     if (g_signal != 0) return 128 + g_signal;
 
-    const std::string copy = folder.path() + "/" + name_of(read.at.hive);
-    const std::string shown = request.image + ":" + folder_of(read.at.hive) + "/";
+    const std::string copy = folder.path() + "/" + split_path(read.at.hive).name;
+    const std::string shown = request.image + ":" + sibling_path(read.at.hive, "");
     // --json names the hive it read: the output is held, to name it as it stands in the image.
     const bool json =
         std::find(request.passed.begin(), request.passed.end(), "--json") != request.passed.end();
@@ -122,7 +125,7 @@ int service(const Request& request) {
         const std::string why = !state.damage.empty()
                                     ? "the new hive " + state.damage
                                     : write_back(request.image, read, copy, request.backup,
-                                                 "." + name_of(folder.path()));
+                                                 "." + split_path(folder.path()).name);
         if (!why.empty()) return close(out), refuse(request.image, why);
     }
     const int printed =

@@ -1,0 +1,68 @@
+#include "offline/read_back.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "check/check.h"
+
+namespace endpointfix::offline {
+
+Status WriteRecorder::open(KeyHandle parent, const char* path, KeyHandle& out) {
+    const Status status = inner_.open(parent, path, out);
+    if (status != kSuccess) return status;
+    const auto up = paths_.find(parent.value);
+    paths_[out.value] = up == paths_.end() ? path : up->second + "\\" + path;
+    return status;
+}
+
+Status WriteRecorder::write_value(KeyHandle key, const char* name, ValueType type,
+                                  const std::uint8_t* data, std::uint32_t size) {
+    const Status status = inner_.write_value(key, name, type, data, size);
+    const auto at = paths_.find(key.value);
+    writes_.push_back({at == paths_.end() ? "(unknown key)" : at->second, name, type,
+                       std::vector<std::uint8_t>(data, data + size), status});
+    return status;
+}
+
+Status WriteRecorder::close(KeyHandle key) {
+    paths_.erase(key.value);
+    return inner_.close(key);
+}
+
+std::string read_back(RegistryStore& written, StoreInspector& inspector,
+                      const std::vector<WrittenValue>& writes, int before) {
+    for (const auto& w : writes) {
+        const std::string value = w.key_path + "\\" + w.name;
+        if (w.status != kSuccess)
+            return "was not written in full: the write of " + value + " failed (status " +
+                   std::to_string(w.status) + ")";
+        KeyHandle key;
+        if (written.open(kLocalMachine, w.key_path.c_str(), key) != kSuccess)
+            return "does not hold " + value + ": its key cannot be opened";
+        // One byte more than was written, so that a longer value does not pass as equal.
+        std::vector<std::uint8_t> now(w.bytes.size() + 1);
+        std::uint32_t size = static_cast<std::uint32_t>(now.size()), type = 0;
+        const Status status = inspector.read_typed(key, w.name.c_str(), now.data(), size, type);
+        written.close(key);
+        now.resize(status == kSuccess ? size : 0);
+        if (status != kSuccess || type != static_cast<std::uint32_t>(w.type) || now != w.bytes)
+            return "does not hold " + value + " as it was written";
+    }
+    // The check's report over it is not shown: only what it counts.
+    char* text = nullptr;
+    std::size_t length = 0;
+    std::FILE* out = open_memstream(&text, &length);
+    if (out == nullptr) return "cannot be checked: no memory";
+    std::uint32_t left = 0;
+    CheckOptions options{CheckOutput::kReport, "endpointfix-offline", true, false, &left};
+    const int status = run_check(written, inspector, out, options);
+    std::fclose(out);
+    std::free(text);
+    if (status == kOutputFailed) return "cannot be checked: no memory";
+    if (left != 0) return "leaves changes to make: " + std::to_string(left);
+    if (status != kNothingToChange && before == kNothingToChange)
+        return "holds keys that cannot be read";
+    return "";
+}
+
+}  // namespace endpointfix::offline

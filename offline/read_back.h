@@ -1,0 +1,54 @@
+// What --apply proves of the new hive before it takes the old one's place: that it holds what
+// the run wrote, read back from the file itself.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "registry/registry_store.h"
+#include "registry/store_inspector.h"
+
+namespace endpointfix::offline {
+
+// A write the run asked for, and what the store answered.
+struct WrittenValue {
+    std::string key_path;  // below HKEY_LOCAL_MACHINE
+    std::string name;
+    ValueType type;
+    std::vector<std::uint8_t> bytes;
+    Status status;
+};
+
+// Forwards every call to `inner`, and keeps each write with its key's path and its status.
+class WriteRecorder final : public RegistryStore {
+public:
+    explicit WriteRecorder(RegistryStore& inner) : inner_(inner) {}
+    Status open(KeyHandle parent, const char* path, KeyHandle& out) override;
+    Status enumerate(KeyHandle key, std::uint32_t index, char (&name)[kKeyNameBuffer]) override {
+        return inner_.enumerate(key, index, name);
+    }
+    Status read_value(KeyHandle key, const char* name, std::uint8_t* data,
+                      std::uint32_t& size) override {
+        return inner_.read_value(key, name, data, size);
+    }
+    Status write_value(KeyHandle key, const char* name, ValueType type, const std::uint8_t* data,
+                       std::uint32_t size) override;
+    Status close(KeyHandle key) override;
+    const std::vector<WrittenValue>& writes() const { return writes_; }
+
+private:
+    RegistryStore& inner_;
+    std::map<std::uintptr_t, std::string> paths_;  // of the keys open now
+    std::vector<WrittenValue> writes_;
+};
+
+// Whether `written`, the new hive opened afresh, holds what the run wrote: every write
+// succeeded and reads back with its type and bytes, and the check over it finds nothing left to
+// change, nor more it cannot read than before (`before` is the check's status over the hive the
+// run changed). Returns an empty string, or why not in a phrase that names the value.
+std::string read_back(RegistryStore& written, StoreInspector& inspector,
+                      const std::vector<WrittenValue>& writes, int before);
+
+}  // namespace endpointfix::offline
