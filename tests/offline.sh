@@ -107,33 +107,19 @@ for kind in empty system bare; do
 done
 
 # Usage: each option once; -- ends the options. A usage error says in one line what was wrong.
-while IFS='|' read -r args reason; do
-    run ${args//H/$hive} </dev/null
-    expect "usage: $args" "$status $(head -n 1 "$tmp/err")" "3 endpointfix-offline: $reason"
-done <<'EOT'
---apply --apply H|--apply given twice
---reg --reg H|--reg given twice
---backup H|--backup goes only with --apply
---reg --apply H|--reg does not go with --apply
-H H|HIVE given twice
---help H|--help goes alone
---version H|--version goes alone
---bogus H|unknown option --bogus
---|no HIVE given
---recover|--recover needs OUT
---recover H|no HIVE given
---recover O --apply H|--recover does not go with --apply
---recover O --reg H|--recover does not go with --reg
---recover O --backup H|--backup goes only with --apply
---recover O --json H|--json does not go with --recover
---image|--image needs IMAGE
---image I H|HIVE does not go with --image
---image I --image J|--image given twice
---root D H|--root goes only with --image
---root D|--root goes only with --image
---image I --root D --root E|--root given twice
---image I --backup|--backup goes only with --apply
-EOT
+for case in "--apply --apply H|--apply given twice" "--reg --reg H|--reg given twice" "H H|HIVE given twice" \
+    "--backup H|--backup goes only with --apply" "--reg --apply H|--reg does not go with --apply" \
+    "--help H|--help goes alone" "--version H|--version goes alone" "--bogus H|unknown option --bogus" \
+    "--|no HIVE given" "--recover|--recover needs OUT" "--recover H|no HIVE given" \
+    "--recover O --apply H|--recover does not go with --apply" "--recover O --reg H|--recover does not go with --reg" \
+    "--recover O --backup H|--backup goes only with --apply" "--recover O --json H|--json does not go with --recover" \
+    "--image|--image needs IMAGE" "--image I H|HIVE does not go with --image" "--image I --image J|--image given twice" \
+    "--root D H|--root goes only with --image" "--root D|--root goes only with --image" \
+    "--image I --root D --root E|--root given twice" "--image I --backup|--backup goes only with --apply"; do
+    args=${case%|*}
+    run ${args//H/$hive}
+    expect "usage: $args" "$status $(head -n 1 "$tmp/err")" "3 endpointfix-offline: ${case#*|}"
+done
 run --version
 expect "--version" "$status $(cat "$tmp/out")" "0 endpointfix-offline $(sed -nE 's/^project\(endpointfix VERSION ([0-9.]+).*/\1/p' "$here/../CMakeLists.txt")"
 run -h
