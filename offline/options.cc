@@ -5,9 +5,36 @@
 
 namespace endpointfix::offline {
 
-bool parse_options(int argc, const char* const* argv, Options& out) {
+namespace {
+
+// The name of the value an option takes as its next argument; nullptr for the others.
+const char* value_name(const std::string& option) {
+    if (option == "--recover") return "OUT";
+    if (option == "--image") return "IMAGE";
+    if (option == "--root") return "DEVICE";
+    return nullptr;
+}
+
+// The reason the options, read in full, do not go together; "" where they do.
+std::string combination_error(const Options& options, const std::vector<std::string>& modes,
+                              std::size_t hives) {
+    if (options.help || options.version) return "";
+    if (modes.size() > 1) return modes[0] + " does not go with " + modes[1];
+    if (options.backup && options.mode != Mode::kApply) return "--backup goes only with --apply";
+    if (options.json && !modes.empty() && options.mode != Mode::kApply)
+        return "--json does not go with " + modes[0];
+    if (!options.root.empty() && options.image.empty()) return "--root goes only with --image";
+    if (!options.image.empty() && hives > 0) return "HIVE does not go with --image";
+    if (hives > 1) return "HIVE given twice";
+    if (hives == 0 && options.image.empty()) return "no HIVE given";
+    return "";
+}
+
+}  // namespace
+
+std::string parse_options(int argc, const char* const* argv, Options& out) {
     std::set<std::string> seen;
-    std::vector<std::string> hives;
+    std::vector<std::string> hives, modes;
     bool options_end = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -16,35 +43,34 @@ bool parse_options(int argc, const char* const* argv, Options& out) {
             continue;
         }
         const std::string option = arg == "-h" ? "--help" : arg;
-        if (!seen.insert(option).second) return false;
+        if (!seen.insert(option).second) return option + " given twice";
+        if (const char* value = value_name(option);
+            value != nullptr && (i + 1 >= argc || *argv[i + 1] == 0))
+            return option + " needs " + value;
         if (option == "--")
             options_end = true;
         else if (option == "--reg")
-            out.mode = Mode::kRegFile;
+            out.mode = Mode::kRegFile, modes.push_back(option);
         else if (option == "--apply")
-            out.mode = Mode::kApply;
-        else if (option == "--recover" && i + 1 < argc)
-            out.mode = Mode::kRecover, out.out = argv[++i];
-        else if ((option == "--image" || option == "--root") && i + 1 < argc)
+            out.mode = Mode::kApply, modes.push_back(option);
+        else if (option == "--recover")
+            out.mode = Mode::kRecover, out.out = argv[++i], modes.push_back(option);
+        else if (option == "--image" || option == "--root")
             (option == "--image" ? out.image : out.root) = argv[++i];
         else if (option == "--backup")
             out.backup = true;
         else if (option == "--json")
             out.json = true;
-        else if (option == "--help")
-            out.help = true;
+        else if (option == "--help" || option == "--version")
+            (option == "--help" ? out.help : out.version) = true;
         else
-            return false;
+            return "unknown option " + arg;
     }
-    if (out.help) return argc == 2;
-    if (hives.size() != (out.image.empty() ? 1u : 0u) || (!out.root.empty() && out.image.empty()) ||
-        seen.count("--reg") + seen.count("--apply") + seen.count("--recover") > 1 ||
-        out.out.empty() != (out.mode != Mode::kRecover) ||
-        (out.backup && out.mode != Mode::kApply) ||
-        (out.json && out.mode != Mode::kReport && out.mode != Mode::kApply))
-        return false;
-    if (!hives.empty()) out.hive = hives.front();
-    return true;
+    if ((out.help || out.version) && argc != 2)
+        return std::string(out.help ? "--help" : "--version") + " goes alone";
+    const std::string error = combination_error(out, modes, hives.size());
+    if (error.empty() && !hives.empty()) out.hive = hives.front();
+    return error;
 }
 
 }  // namespace endpointfix::offline

@@ -9,21 +9,23 @@ enum class Mode { kReport, kRegFile, kApply, kRecover };
 
 struct Options {
     Mode mode = Mode::kReport;
-    bool backup = false;  // with kApply: keep the hive as it was as HIVE.bak
-    bool json = false;    // with kReport or kApply: the report as the check's JSON document
-    bool help = false;    // --help alone: print the usage and do nothing else
-    std::string out;      // with kRecover: the file to write the recovered hive to
+    bool backup = false;   // with kApply: keep the hive as it was as HIVE.bak
+    bool json = false;     // with kReport or kApply: the report as the check's JSON document
+    bool help = false;     // --help alone: print the usage and do nothing else
+    bool version = false;  // --version alone: print the version and do nothing else
+    std::string out;       // with kRecover: the file to write the recovered hive to
     std::string hive;
     std::string image;  // --image: the disk image whose SOFTWARE hive is serviced, not `hive`
     std::string root;   // --root: with `image`, the device of the installation to service
 };
 
 // Reads the arguments after the program's name. Each option may stand once; "--" ends the
-// options, so that a hive whose name begins with '-' can be named. Returns false for a usage
-// error: an unknown or repeated option, not exactly one hive (none with --image IMAGE, which
+// options, so that a hive whose name begins with '-' can be named; "-h" is "--help". Returns ""
+// or, for a usage error, what was wrong, in a few words for one line: an unknown or repeated
+// option, an option without its value, not exactly one hive (none with --image IMAGE, which
 // --root DEVICE needs), more than one of --reg, --apply and --recover (which takes the next
-// argument as its OUT), --backup without --apply, --json with --reg or --recover, or --help
-// with anything else.
-bool parse_options(int argc, const char* const* argv, Options& out);
+// argument as its OUT), --backup without --apply, --json with --reg or --recover, or --help or
+// --version with anything else.
+std::string parse_options(int argc, const char* const* argv, Options& out);
 
 }  // namespace endpointfix::offline

@@ -106,13 +106,24 @@ for kind in empty system bare; do
     done
 done
 
-# Usage: each option once; -- ends the options.
-for args in "--apply --apply H" "--reg --reg H" "--backup H" "--reg --apply H" "H H" "--help H" "--bogus H" "--" \
-    "--recover" "--recover H" "--recover O --apply H" "--recover O --reg H" "--recover O --backup H" \
-    "--image" "--image I H" "--image I --image J" "--root D H" "--root D" "--image I --root D --root E" "--image I --backup"; do
+# Usage: each option once; -- ends the options. A usage error says in one line what was wrong.
+for case in "--apply --apply H|--apply given twice" "--reg --reg H|--reg given twice" "H H|HIVE given twice" \
+    "--backup H|--backup goes only with --apply" "--reg --apply H|--reg does not go with --apply" \
+    "--help H|--help goes alone" "--version H|--version goes alone" "--bogus H|unknown option --bogus" \
+    "--|no HIVE given" "--recover|--recover needs OUT" "--recover H|no HIVE given" \
+    "--recover O --apply H|--recover does not go with --apply" "--recover O --reg H|--recover does not go with --reg" \
+    "--recover O --backup H|--backup goes only with --apply" "--recover O --json H|--json does not go with --recover" \
+    "--image|--image needs IMAGE" "--image I H|HIVE does not go with --image" "--image I --image J|--image given twice" \
+    "--root D H|--root goes only with --image" "--root D|--root goes only with --image" \
+    "--image I --root D --root E|--root given twice" "--image I --backup|--backup goes only with --apply"; do
+    args=${case%|*}
     run ${args//H/$hive}
-    expect "usage: $args" "$status" 3
+    expect "usage: $args" "$status $(head -n 1 "$tmp/err")" "3 endpointfix-offline: ${case#*|}"
 done
+run --version
+expect "--version" "$status $(cat "$tmp/out")" "0 endpointfix-offline $(sed -nE 's/^project\(endpointfix VERSION ([0-9.]+).*/\1/p' "$here/../CMakeLists.txt")"
+run -h
+expect "-h" "$status $(head -n 1 "$tmp/out")" "0 usage: endpointfix-offline [--json] [--apply [--backup]] WHERE"
 cp "$tmp/clean" "$tmp/h/-dash" && status=0 && (cd "$tmp/h" && "$program" -- -dash >/dev/null) || status=$?
 expect "a hive named after --" "$status" 1
 

@@ -2,7 +2,8 @@
 # release.sh: the release made twice, here and from a copy of the sources at another path, later:
 # the zip and the four packages must be the same byte for byte, their sums must check, the
 # programs in the zip must be those the presets built, and the Debian packages must install
-# programs that run. Then a release from the copy signed with
+# programs that run; lintian has nothing to say of them, both manual pages render without
+# warnings, and the licence is in the zip, the MSIs and the Debian packages. Then a release from the copy signed with
 # a throwaway certificate: its four programs and both packages must carry signatures that verify.
 # Prints "ok: WHAT" or "FAIL: WHAT" for each check.
 set -uo pipefail
@@ -26,6 +27,19 @@ unzip -q "$there"/*.zip -d "$tmp/unpacked"
 for program in win32/endpointfix.exe win32/endpointfix-check.exe win64/endpointfix64.exe win64/endpointfix-check64.exe; do
     cmp -s "build/$program" "$tmp/unpacked/${program#*/}"; say $? "${program#*/} is the one built here"
 done
+for deb in "$here"/*.deb; do
+    [ -z "$(lintian --tag-display-limit 0 --allow-root "$deb" 2>&1)" ]; say $? "lintian on $(basename "$deb") says nothing"
+    dpkg-deb --fsys-tarfile "$deb" | tar -xOf - "./usr/share/doc/$(dpkg-deb -f "$deb" Package)/copyright" >"$tmp/copyright"
+    [ -z "$(sed '1,/^Copyright/d; /^$/d; s/^/ /' LICENSE | grep -vxF -f "$tmp/copyright")" ]; say $? "the licence in $(basename "$deb")"
+done
+for page in packaging/man/*.1; do
+    [ -z "$(man --warnings -l "$page" 2>&1 >/dev/null)" ]; say $? "$(basename "$page") renders without warnings"
+done
+cmp -s LICENSE "$tmp/unpacked/LICENSE.txt"; say $? "the licence in the zip"
+for msi in "$here"/*.msi; do
+    mkdir "$tmp/${msi##*/}" && msiextract -C "$tmp/${msi##*/}" "$msi" >/dev/null &&
+        cmp -s LICENSE "$(find "$tmp/${msi##*/}" -name LICENSE.txt)"; say $? "the licence in ${msi##*/}"
+done
 # The Debian package installs, and the program it installs runs: its help, and the report on a
 # SOFTWARE hive without an endpoint store. (As root only: dpkg installs into this system, and
 # removes the package afterwards.)
@@ -36,6 +50,7 @@ if [ "$(id -u)" = 0 ]; then
         [ "$(/usr/bin/endpointfix-offline --help | head -c 26)$(/usr/bin/endpointfix-offline "$tmp/SOFTWARE")" = \
             "usage: endpointfix-offlineendpointfix-offline: no endpoint store here, nothing to change" ]
     say $? "the installed endpointfix-offline runs"
+    [ "$(man -w endpointfix-offline)" = /usr/share/man/man1/endpointfix-offline.1.gz ]; say $? "man endpointfix-offline finds its page"
     # --image: without its package, the one to install is named; with it, the helper in
     # /usr/libexec answers (here, for an image that is not there).
     [ "$(/usr/bin/endpointfix-offline --image "$tmp/none.img" 2>&1; echo "status $?")" = \

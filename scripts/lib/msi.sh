@@ -1,8 +1,9 @@
 # Builds the Windows Installer packages from packaging/endpointfix.wxs with wixl (msitools).
 # Source it, then: build_msi KIND PROGRAMS VERSION EPOCH OUT. KIND is x86 (endpointfix.exe and
 # endpointfix-check.exe) or x64 (endpointfix64.exe and endpointfix-check64.exe); PROGRAMS is the
-# folder that holds them. The package's bytes depend on its inputs alone: its codes are derived
-# from the kind and the version, and the times in it (the summary's and the cabinet's) are EPOCH.
+# folder that holds them; the licence is installed beside them, as LICENSE.txt. The package's
+# bytes depend on its inputs alone: its codes are derived from the kind and the version, and the
+# times in it (the summary's and the cabinet's) are EPOCH.
 
 MSI_PACKAGING=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../packaging" && pwd)
 
@@ -47,6 +48,7 @@ build_msi() {
     local stage
     stage=$(mktemp -d)
     cp "$programs/$fix" "$programs/$check" "$stage/"
+    cp "$MSI_PACKAGING/../LICENSE" "$stage/LICENSE.txt"
     # On 64-bit Windows the x86 package's folder is the 32-bit one.
     task_xml "%ProgramFiles%\\endpointfix\\$fix" "$stage/endpointfix-task.xml"
     task_xml "%ProgramFiles(x86)%\\endpointfix\\$fix" "$stage/endpointfix-task-wow64.xml"

@@ -10,7 +10,8 @@ NATIVE_PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev pkg-config libhive
     libguestfs-dev libguestfs-tools linux-image-amd64 clang-14 libclang-rt-14-dev
     ntfs-3g e2fsprogs acl attr util-linux)
 RELEASE_PACKAGES=(cmake make g++ pkg-config libhivex-dev libguestfs-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
-    binutils-mingw-w64-x86-64 zip unzip wixl msitools faketime osslsigncode openssl)
+    binutils-mingw-w64-x86-64 zip unzip wixl msitools faketime osslsigncode openssl
+    lintian man-db groff-base)
 WINDOWS_PACKAGES=("${RELEASE_PACKAGES[@]}" googletest wine wine32:i386 wine64 qemu-user-static)
 
 # ensure_packages PKG...: installs, as root with apt, whichever of the Debian packages is missing.

@@ -32,13 +32,23 @@ expect "--json before a run: each endpoint's states are the report's" "$(json_st
     "$(report_states pending <"$WINE_TMP/report")"
 w "$check" --json --reg >"$WINE_TMP/json"
 expect "--json with --reg: status, stdout" "$status $(wc -c <"$WINE_TMP/json")" "3 0"
-# Usage: each option once; "--" ends the options (the parse is the same in both builds, so the
-# cheaper one's runs tell it).
+# Usage: each option once; "--" ends the options; a usage error's first line says what was wrong;
+# -h, --help and /? are help (the parse is the same in both builds, so the cheaper one's runs tell
+# it). Each case: ARGS:STATUS:the first line of stderr (status 3) or stdout, where given.
 if [ "$loader" != wine ]; then
-    for args in "--reg --reg:3" "--json --json:3" "--bogus:3" "-- --reg:3" "--reg --:1" "--:1"; do
-        w "$check" ${args%:*} >/dev/null
-        expect "usage: ${args%:*}" "$status" "${args##*:}"
+    set -f
+    version=$(sed -nE 's/^project\(endpointfix VERSION ([0-9.]+).*/\1/p' "$here/../../CMakeLists.txt")
+    for case in "--reg --reg:3:--reg given twice" "--json --json:3:--json given twice" "--bogus:3:unknown option --bogus" \
+        "--json --reg:3:--json does not go with --reg" "-- --reg:3:nothing may follow --" "--reg -h:3:-h goes alone" \
+        "--reg --:1:Windows Registry Editor Version 5.00" "--:1:" "/?:0:usage: endpointfix-check [--reg | --json]" \
+        "-h:0:usage: endpointfix-check [--reg | --json]" "--version:0:endpointfix-check $version"; do
+        args=${case%%:*} want=${case#*:}
+        status=0; "$WINE" "$check" $args </dev/null >"$WINE_TMP/out" 2>"$WINE_TMP/err" || status=$?
+        line=$(tr -d '\r' <"$WINE_TMP/$([ "$status" = 3 ] && echo err || echo out)" | head -n 1)
+        [ -n "${want#*:}" ] || line=""
+        expect "usage: $args" "$status:${line#endpointfix-check: }" "$want"
     done
+    set +f
 fi
 "$WINE" "$fix" </dev/null >/dev/null 2>&1
 after=$(store_lines)

@@ -28,7 +28,7 @@ entries() { for view in 32 64; do "$WINE64_LOADER" reg query 'HKLM\Software\Micr
 store_reg import "$here/store.reg" >/dev/null 2>&1
 before=$(store_lines)
 expect "install status" "$(msiexec /i "$WINE_TMP/1.0.0.msi")" 0
-expect "installed files" "$(ls "$dir" | grep -v task | paste -sd' ')" "$check $fix"
+expect "installed files" "$(ls "$dir" | grep -v task | LC_ALL=C sort | paste -sd' ')" "LICENSE.txt $check $fix"
 expect "changes made by the install" "$(store_changes "$before" "$(store_lines)")" "$(cat "$here/changes.txt")"
 status=0; "$loader" "$dir/$check" </dev/null >/dev/null 2>&1 || status=$?
 expect "status of the installed check" "$status" 0
