@@ -20,6 +20,7 @@
 #include "offline/image/image_file.h"
 #include "offline/image/inner_run.h"
 #include "offline/image/write_back.h"
+#include "offline/std_streams.h"
 
 namespace {
 
@@ -133,6 +134,7 @@ int service(const Request& request) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!open_standard_streams()) return 2;
     if (argc < 2) {
         std::fputs(
             "usage: endpointfix-offline --image IMAGE [...]: this program is started by "
