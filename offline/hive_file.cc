@@ -50,6 +50,7 @@ HiveFileState inspect_hive_file(int fd) {
     if (got < static_cast<ssize_t>(sizeof(head)) ||
         std::memcmp(head + kBaseBlock, "hbin", 4) != 0 || u32(head + kBaseBlock + 4) != 0)
         return {"has a damaged first bin"};
+    state.size = kBaseBlock + bins;
     state.sequence = u32(head + 4);
     state.dirty = u32(head + 4) != u32(head + 8);
     return state;

@@ -2,6 +2,7 @@
 // it: whether it is a hive at all, whether it is whole, and whether it is dirty.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,9 @@ struct HiveFileState {
     std::string damage;     // why the file cannot be serviced; empty where it can
     bool dirty = false;     // its sequence numbers differ: recent changes wait in its logs
     unsigned sequence = 0;  // the base block's first sequence number
+    // The bytes that are the hive, base block and bins, from the file's start; what follows them
+    // in the file is not part of it. 0 where the file is damaged.
+    std::uint64_t size = 0;
 };
 
 // Reads the base block and the first bin's header of the file open at `fd`.
