@@ -59,6 +59,30 @@ int copy_range(int from, int to, std::uint64_t offset, std::uint64_t size) {
     return 0;
 }
 
+namespace {
+
+// Copies the first `size` bytes of `from` into `to`, which holds `size` zeros: only the file's
+// data, so that its holes (a hive padded to 1 GB, sparse) take no memory. Returns 0, or an
+// errno value: EIO where the file ended before `size`.
+int copy_data(int from, int to, std::uint64_t size) {
+    const off_t end = static_cast<off_t>(size);
+    for (off_t at = 0; at < end;) {
+        off_t data = lseek(from, at, SEEK_DATA);
+        if (data < 0 && errno == EINVAL) data = at;  // no holes told here: all of it is data
+        if (data < 0 && errno != ENXIO) return errno;
+        if (data < 0 || data >= end) break;  // the rest is a hole, or the file is shorter now
+        const off_t hole = lseek(from, data, SEEK_HOLE);
+        at = hole < 0 ? end : std::min(hole, end);
+        if (const int error = copy_range(from, to, static_cast<std::uint64_t>(data),
+                                         static_cast<std::uint64_t>(at - data)))
+            return error;
+    }
+    struct stat st;
+    return fstat(from, &st) != 0 ? errno : st.st_size < end ? EIO : 0;
+}
+
+}  // namespace
+
 InputCopy::InputCopy(int fd, std::uint64_t limit) {
     struct stat st;
     if (fstat(fd, &st) != 0 ||
@@ -68,7 +92,7 @@ InputCopy::InputCopy(int fd, std::uint64_t limit) {
     }
     const std::uint64_t size =
         std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(st.st_size));
-    error_ = copy_range(fd, memfd_, 0, size);
+    error_ = ftruncate(memfd_, static_cast<off_t>(size)) != 0 ? errno : copy_data(fd, memfd_, size);
     // Sealed, nothing can change or shrink it under the mappings made of it.
     if (error_ == 0 &&
         fcntl(memfd_, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0)
