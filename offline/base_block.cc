@@ -55,7 +55,7 @@ HiveFileState check_hive_file(Bytes head, std::uint64_t file_size) {
     const std::uint8_t* bin = head.data() + kBaseBlockSize;
     if (head.size() < kBaseBlockSize + 32 || std::memcmp(bin, "hbin", 4) != 0 || u32(bin + 4) != 0)
         return {"has a damaged first bin"};
-    return {"", b.dirty(), b.sequence1};
+    return {"", b.dirty(), b.sequence1, kBaseBlockSize + b.bins_size};
 }
 
 }  // namespace endpointfix::offline

@@ -45,6 +45,9 @@ struct HiveFileState {
     std::string damage;     // why the file cannot be serviced; empty where it can
     bool dirty = false;     // its sequence numbers differ: recent changes wait in its logs
     unsigned sequence = 0;  // the base block's first sequence number
+    // The bytes that are the hive, base block and bins, from the file's start; what follows them
+    // in the file is not part of it. 0 where the file is damaged.
+    std::uint64_t size = 0;
 };
 
 // The checks of a hive file `file_size` bytes long, from its first bytes `head` (its base block

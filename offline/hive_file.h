@@ -2,6 +2,7 @@
 // it: whether it is a hive at all, whether it is whole, and whether it is dirty.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,68 +11,12 @@
 #include <memory>
 #include <vector>
 
+#include "offline/input_file.h"
 #include "offline/log_replay.h"
 #include "offline/path_parts.h"
 
 namespace endpointfix::offline {
 namespace {
-
-// A file mapped for reading, whole; an empty file maps to nothing.
-class Mapping {
-public:
-    explicit Mapping(int fd) {
-        struct stat st;
-        if (fstat(fd, &st) != 0) return;
-        if (st.st_size == 0) {
-            ok_ = true;
-            return;
-        }
-        void* at =
-            mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-        if (at == MAP_FAILED) return;
-        data_ = static_cast<const std::uint8_t*>(at);
-        size_ = static_cast<std::size_t>(st.st_size);
-        ok_ = true;
-    }
-    ~Mapping() {
-        if (data_ != nullptr) munmap(const_cast<std::uint8_t*>(data_), size_);
-    }
-    Mapping(const Mapping&) = delete;
-    Mapping& operator=(const Mapping&) = delete;
-    bool ok() const { return ok_; }
-    Bytes bytes() const { return {data_, size_}; }
-
-private:
-    const std::uint8_t* data_ = nullptr;
-    std::size_t size_ = 0;
-    bool ok_ = false;
-};
-
-// Copies `size` bytes at `offset` of `from` to the same offset of `to`, in the kernel where it
-// can. Returns 0, or an errno value.
-int copy_range(int from, int to, std::uint64_t offset, std::uint64_t size) {
-    if (lseek(to, static_cast<off_t>(offset), SEEK_SET) < 0) return errno;
-    off_t at = static_cast<off_t>(offset);
-    const off_t end = static_cast<off_t>(offset + size);
-    while (at < end) {
-        const ssize_t n = sendfile(to, from, &at, static_cast<std::size_t>(end - at));
-        if (n > 0) continue;
-        if (n == 0) return EIO;  // the file is shorter than it was
-        if (errno == EINTR) continue;
-        if (errno != EINVAL && errno != ENOSYS) return errno;
-        // No sendfile between these two: read and write.
-        std::vector<char> buffer(1 << 20);
-        while (at < end) {
-            const ssize_t got =
-                pread(from, buffer.data(), std::min<std::size_t>(buffer.size(), end - at), at);
-            if (got <= 0) return got < 0 ? errno : EIO;
-            if (pwrite(to, buffer.data(), static_cast<std::size_t>(got), at) != got)
-                return errno != 0 ? errno : EIO;
-            at += got;
-        }
-    }
-    return 0;
-}
 
 // Writes `bytes` at `offset` of `to`. Returns 0, or an errno value.
 int write_at(int to, std::uint64_t offset, Bytes bytes) {
@@ -90,9 +33,16 @@ std::string base_name(const std::string& path) { return split_path(path).name; }
 
 }  // namespace
 
-LoadedHive::LoadedHive(int fd, const std::string& file) : fd_(fd) {
+LoadedHive::LoadedHive(int fd, const std::string& file) {
     state_ = inspect_hive_file(fd);
     refusal_ = state_.damage;
+    if (refusal_.empty() && !state_.dirty) {
+        // Clean: read as it stands, the hive's own bytes; whatever follows them is left out.
+        copy_ = std::make_unique<InputCopy>(fd, state_.size);
+        if (copy_->error() != 0)
+            refusal_ = std::string("cannot be read: ") + std::strerror(copy_->error());
+        return;
+    }
     // Replayed: a dirty primary, or one whose base block is damaged, where a log may mend it.
     struct stat st;
     std::uint8_t head[kBaseBlockSize];
@@ -107,27 +57,30 @@ LoadedHive::LoadedHive(int fd, const std::string& file) : fd_(fd) {
         paths.empty())
         return;  // not a hive at all, as the checks say
 
-    const Mapping primary(fd);
-    if (!primary.ok()) {
-        refusal_ = std::string("cannot be read: ") + std::strerror(errno);
+    // All of it that bins data could fill: a log's base block may declare bins that the
+    // primary's own does not yet.
+    const InputCopy primary(fd, kBaseBlockSize + kMaxBinsSize);
+    if (primary.error() != 0) {
+        refusal_ = std::string("cannot be read: ") + std::strerror(primary.error());
         return;
     }
-    std::vector<std::unique_ptr<Mapping>> maps;  // a mapping outlives the file's descriptor
+    std::vector<std::unique_ptr<InputCopy>> copies;  // the logs' bytes, held for the replay
     std::vector<LogInput> logs;
     for (const auto& path : paths) {
-        const int log = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat ls;
-        const bool regular = log >= 0 && fstat(log, &ls) == 0 && S_ISREG(ls.st_mode);
-        if (regular) maps.push_back(std::make_unique<Mapping>(log));
-        const int error = errno;
-        if (log >= 0) close(log);
-        if (log >= 0 && !regular) continue;  // a folder named like a log is none
-        if (log < 0 || !maps.back()->ok()) {
-            refusal_ = "is dirty, and its transaction log " + base_name(path) +
-                       " cannot be read: " + std::strerror(error);
+        std::string why;
+        const int log = open_regular_file(path, O_RDONLY, why);
+        if (log >= 0) {
+            copies.push_back(std::make_unique<InputCopy>(log));
+            close(log);
+            if (const int error = copies.back()->error(); error != 0)
+                why = std::string("cannot be read: ") + std::strerror(error);
+        }
+        // A log there that cannot be read is never passed over: its entries may be the latest.
+        if (!why.empty()) {
+            refusal_ = "is dirty, and its transaction log " + base_name(path) + " " + why;
             return;
         }
-        logs.push_back({base_name(path), maps.back()->bytes()});
+        logs.push_back({base_name(path), copies.back()->bytes()});
     }
     const Replay replay = replay_logs(primary.bytes(), logs);
     int error = 0;
@@ -160,11 +113,11 @@ LoadedHive::~LoadedHive() {
 }
 
 std::string LoadedHive::path() const {
-    return "/proc/self/fd/" + std::to_string(image_ >= 0 ? image_ : fd_);
+    return "/proc/self/fd/" + std::to_string(image_ >= 0 ? image_ : copy_->fd());
 }
 
 int LoadedHive::copy_to(int out) const {
-    const int from = image_ >= 0 ? image_ : fd_;
+    const int from = image_ >= 0 ? image_ : copy_->fd();
     struct stat st;
     if (fstat(from, &st) != 0) return errno;
     return copy_range(from, out, 0, static_cast<std::uint64_t>(st.st_size));

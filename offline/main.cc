@@ -8,6 +8,7 @@
 #include "offline/image_launch.h"
 #include "offline/options.h"
 #include "offline/service.h"
+#include "offline/std_streams.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ constexpr char kHelp[] =
 
 int main(int argc, char** argv) {
     using namespace endpointfix;
+    if (!offline::open_standard_streams()) return kBlockedOrUnreadable;
     // A closed pipe is an output failure, told by the status, not a reason to die half way.
     std::signal(SIGPIPE, SIG_IGN);
     offline::Options options;

@@ -12,6 +12,7 @@
 
 #include "app/run.h"
 #include "check/text.h"
+#include "offline/input_file.h"
 #include "offline/loaded_hive.h"
 #include "offline/read_back.h"
 #include "offline/replace.h"
@@ -57,8 +58,9 @@ constexpr char kNotSoftware[] =
 }  // namespace
 
 int print_report(const HivePath& hive, CheckOutput output) {
-    const int fd = open(hive.file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return refuse(hive, std::string("cannot open: ") + std::strerror(errno));
+    std::string unopened;
+    const int fd = open_regular_file(hive.file, O_RDONLY, unopened);
+    if (fd < 0) return refuse(hive, unopened);
     const LoadedHive loaded(fd, hive.file);
     if (!loaded.refusal().empty()) return refuse(hive, loaded.refusal());
     const auto store = HiveStore::open_file(loaded.path().c_str(), false);
@@ -71,9 +73,9 @@ int print_report(const HivePath& hive, CheckOutput output) {
 }
 
 int apply_changes(const HivePath& hive, bool backup, CheckOutput report) {
-    const int fd = open(hive.file.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0)
-        return refuse(hive, std::string("cannot open for writing: ") + std::strerror(errno));
+    std::string unopened;
+    const int fd = open_regular_file(hive.file, O_RDWR, unopened);
+    if (fd < 0) return refuse(hive, unopened);
     // The lock is on the file itself, so that it leaves nothing behind; a file renamed over
     // the hive while this run waited for it is another file.
     struct stat held, named;
@@ -144,8 +146,9 @@ int recover_hive(const HivePath& hive, const std::string& out) {
         say(out, "exists already, and is not overwritten");
         return kBlockedOrUnreadable;
     }
-    const int fd = open(hive.file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return refuse(hive, std::string("cannot open: ") + std::strerror(errno));
+    std::string unopened;
+    const int fd = open_regular_file(hive.file, O_RDONLY, unopened);
+    if (fd < 0) return refuse(hive, unopened);
     const LoadedHive loaded(fd, hive.file);
     if (!loaded.refusal().empty())
         return refuse(hive, loaded.refusal() + "; " + out + " is not created");

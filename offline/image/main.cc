@@ -22,6 +22,7 @@
 #include "offline/image/inner_run.h"
 #include "offline/image/write_back.h"
 #include "offline/path_parts.h"
+#include "offline/std_streams.h"
 
 namespace {
 
@@ -136,6 +137,7 @@ int service(const Request& request) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!open_standard_streams()) return 2;
     if (argc < 2) {
         std::fputs(
             "usage: endpointfix-offline --image IMAGE [...]: this program is started by "

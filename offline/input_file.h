@@ -1,0 +1,47 @@
+// The files endpointfix-offline reads: a hive and its transaction logs. Each is opened without
+// blocking, so that no FIFO's writer is waited for, and refused unless it is a regular file. What
+// is read of it is copied into memory of this process's own, a sealed memfd, with every read's
+// error checked: a mapping of the file itself ends the process with SIGBUS where a sector cannot
+// be read or the file is cut short, and libhivex maps the file it opens; a sealed memfd can
+// neither fail nor shrink, so neither the replay nor libhivex ever reads the file itself.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "offline/log_replay.h"
+
+namespace endpointfix::offline {
+
+// Opens the file at `path` with `flags` (O_RDONLY or O_RDWR; it is close-on-exec). Returns the
+// descriptor, or -1 with `why` set: "is a directory", "is not a regular file", "cannot open:
+// REASON" or, for writing, "cannot open for writing: REASON".
+int open_regular_file(const std::string& path, int flags, std::string& why);
+
+// Copies `size` bytes at `offset` of `from` to the same offset of `to`, in the kernel where it
+// can. Returns 0, or an errno value: EIO where `from` ends sooner.
+int copy_range(int from, int to, std::uint64_t offset, std::uint64_t size);
+
+// A file's first bytes, read into a sealed memfd, and mapped.
+class InputCopy {
+public:
+    // Copies the first `limit` bytes of the file open at `fd`, or all of it where it is shorter.
+    explicit InputCopy(int fd, std::uint64_t limit = UINT64_MAX);
+    ~InputCopy();
+    InputCopy(const InputCopy&) = delete;
+    InputCopy& operator=(const InputCopy&) = delete;
+
+    // 0, or the errno value that stopped the copy: EIO where the file ended before the size it
+    // had when the copy began, as where a read failed.
+    int error() const { return error_; }
+    // The memfd, which stays this object's: for libhivex (as /proc/self/fd/N) and for copies.
+    int fd() const { return memfd_; }
+    Bytes bytes() const { return {data_, size_}; }
+
+private:
+    int memfd_ = -1, error_ = 0;
+    const std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+}  // namespace endpointfix::offline
