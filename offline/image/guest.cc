@@ -4,6 +4,7 @@
 #include <guestfs.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -156,6 +157,31 @@ std::optional<std::int64_t> Guest::size(const std::string& path) {
 
 std::optional<std::string> Guest::sha256(const std::string& path) {
     return owned(guestfs_checksum(handle_->g, "sha256", path.c_str()));
+}
+
+std::optional<std::string> Guest::attribute(const std::string& path, const std::string& name) {
+    std::size_t got = 0;
+    char* bytes = guestfs_lgetxattr(handle_->g, path.c_str(), name.c_str(), &got);
+    return owned(bytes, got);
+}
+
+std::optional<std::vector<std::pair<std::string, std::string>>> Guest::attributes(
+    const std::string& path) {
+    guestfs_xattr_list* list = guestfs_lgetxattrs(handle_->g, path.c_str());
+    if (list == nullptr) return std::nullopt;
+    std::vector<std::pair<std::string, std::string>> kept;
+    for (std::uint32_t i = 0; i < list->len; ++i)
+        kept.emplace_back(list->val[i].attrname,
+                          std::string(list->val[i].attrval, list->val[i].attrval_len));
+    guestfs_free_xattr_list(list);
+    return kept;
+}
+
+bool Guest::set_attribute(const std::string& path, const std::string& name,
+                          const std::string& bytes) {
+    return bytes.size() <= INT_MAX &&
+           guestfs_lsetxattr(handle_->g, name.c_str(), bytes.data(), static_cast<int>(bytes.size()),
+                             path.c_str()) == 0;
 }
 
 bool Guest::download(const std::string& path, const std::string& local) {
