@@ -4,7 +4,6 @@
 #include <guestfs.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -47,6 +46,13 @@ std::vector<std::string> owned_list(char** list) {
 void keep_message(guestfs_h*, void* opaque, std::uint64_t, int, int, const char* text,
                   std::size_t length, const std::uint64_t*, std::size_t) {
     if (text != nullptr) static_cast<std::string*>(opaque)->append(text, length);
+}
+
+// `text` as one word for /bin/sh.
+std::string quoted(const std::string& text) {
+    std::string word = "'";
+    for (const char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return word + "'";
 }
 
 bool debugging() {
@@ -177,11 +183,19 @@ std::optional<std::vector<std::pair<std::string, std::string>>> Guest::attribute
     return kept;
 }
 
+// guestfs_lsetxattr sends its value as a string, cut at the first NUL byte (a security
+// descriptor holds many), and the daemon then reads past it. So the value goes to setfattr in the
+// appliance, in hex, through libguestfs' debug shell: one command line for /bin/sh there, with the
+// guest's root in $root. Whoever depends on the value reads it back.
 bool Guest::set_attribute(const std::string& path, const std::string& name,
                           const std::string& bytes) {
-    return bytes.size() <= INT_MAX &&
-           guestfs_lsetxattr(handle_->g, name.c_str(), bytes.data(), static_cast<int>(bytes.size()),
-                             path.c_str()) == 0;
+    static const char digits[] = "0123456789abcdef";
+    std::string value = bytes.empty() ? "''" : "0x";
+    for (const unsigned char byte : bytes) value += digits[byte >> 4], value += digits[byte & 15];
+    std::string command =
+        "setfattr -h -n " + quoted(name) + " -v " + value + " -- \"$root\"" + quoted(path);
+    char* args[] = {command.data(), nullptr};
+    return owned(guestfs_debug(handle_->g, "sh", args)).has_value();
 }
 
 bool Guest::download(const std::string& path, const std::string& local) {

@@ -50,6 +50,7 @@ public:
     // listed.
     std::optional<std::vector<std::pair<std::string, std::string>>> attributes(
         const std::string& path);
+    // Sets it, in the appliance (see guest.cc); read it back to depend on it.
     bool set_attribute(const std::string& path, const std::string& name, const std::string& bytes);
 
     bool download(const std::string& path, const std::string& local);
