@@ -48,6 +48,13 @@ void keep_message(guestfs_h*, void* opaque, std::uint64_t, int, int, const char*
     if (text != nullptr) static_cast<std::string*>(opaque)->append(text, length);
 }
 
+// `text` as one word for /bin/sh.
+std::string quoted(const std::string& text) {
+    std::string word = "'";
+    for (const char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return word + "'";
+}
+
 bool debugging() {
     const char* debug = std::getenv("LIBGUESTFS_DEBUG");
     return debug != nullptr && *debug != '\0' && std::strcmp(debug, "0") != 0;
@@ -156,6 +163,39 @@ std::optional<std::int64_t> Guest::size(const std::string& path) {
 
 std::optional<std::string> Guest::sha256(const std::string& path) {
     return owned(guestfs_checksum(handle_->g, "sha256", path.c_str()));
+}
+
+std::optional<std::string> Guest::attribute(const std::string& path, const std::string& name) {
+    std::size_t got = 0;
+    char* bytes = guestfs_lgetxattr(handle_->g, path.c_str(), name.c_str(), &got);
+    return owned(bytes, got);
+}
+
+std::optional<std::vector<std::pair<std::string, std::string>>> Guest::attributes(
+    const std::string& path) {
+    guestfs_xattr_list* list = guestfs_lgetxattrs(handle_->g, path.c_str());
+    if (list == nullptr) return std::nullopt;
+    std::vector<std::pair<std::string, std::string>> kept;
+    for (std::uint32_t i = 0; i < list->len; ++i)
+        kept.emplace_back(list->val[i].attrname,
+                          std::string(list->val[i].attrval, list->val[i].attrval_len));
+    guestfs_free_xattr_list(list);
+    return kept;
+}
+
+// guestfs_lsetxattr sends its value as a string, cut at the first NUL byte (a security
+// descriptor holds many), and the daemon then reads past it. So the value goes to setfattr in the
+// appliance, in hex, through libguestfs' debug shell: one command line for /bin/sh there, with the
+// guest's root in $root. Whoever depends on the value reads it back.
+bool Guest::set_attribute(const std::string& path, const std::string& name,
+                          const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string value = bytes.empty() ? "''" : "0x";
+    for (const unsigned char byte : bytes) value += digits[byte >> 4], value += digits[byte & 15];
+    std::string command =
+        "setfattr -h -n " + quoted(name) + " -v " + value + " -- \"$root\"" + quoted(path);
+    char* args[] = {command.data(), nullptr};
+    return owned(guestfs_debug(handle_->g, "sh", args)).has_value();
 }
 
 bool Guest::download(const std::string& path, const std::string& local) {

@@ -42,6 +42,17 @@ public:
     std::optional<std::int64_t> size(const std::string& path);
     std::optional<std::string> sha256(const std::string& path);
 
+    // The extended attribute `name` of `path` (a link not followed), asked for by name: ntfs-3g
+    // lists neither the security descriptor nor the file attributes. Nothing where it cannot be
+    // read or is not there; error() says which.
+    std::optional<std::string> attribute(const std::string& path, const std::string& name);
+    // The extended attributes listed for `path`, as (name, bytes); nothing where they cannot be
+    // listed.
+    std::optional<std::vector<std::pair<std::string, std::string>>> attributes(
+        const std::string& path);
+    // Sets it, in the appliance (see guest.cc); read it back to depend on it.
+    bool set_attribute(const std::string& path, const std::string& name, const std::string& bytes);
+
     bool download(const std::string& path, const std::string& local);
     bool upload(const std::string& local, const std::string& path);
     bool link(const std::string& target, const std::string& name);

@@ -119,18 +119,28 @@ int service(const Request& request) {
         return json ? print_held(out, folder.path() + "/", json_text(shown), status) : status;
     // The offline program replaces a hive it changes, and leaves one it does not change alone.
     const bool changed = stat(copy.c_str(), &after) == 0 && after.st_ino != before.st_ino;
-    if (changed && g_signal == 0) {
+    if (changed) {
+        // Interrupted before the write-back: the held report tells of changes the image lacks.
+        if (g_signal != 0) return close(out), 128 + g_signal;
         const int fd = open(copy.c_str(), O_RDONLY | O_CLOEXEC);
         const HiveFileState state = inspect_hive_file(fd);
         close(fd);
         const std::string why = !state.damage.empty()
                                     ? "the new hive " + state.damage
                                     : write_back(request.image, read, copy, request.backup,
-                                                 "." + split_path(folder.path()).name);
+                                                 "." + split_path(folder.path()).name, g_signal);
         if (!why.empty()) return close(out), refuse(request.image, why);
     }
     const int printed =
         print_held(out, folder.path() + "/", json ? json_text(shown) : shown, status);
+    if (changed && g_signal != 0) {
+        // Too late to stop: the image holds the changes, and the run ends as one that made them.
+        std::fprintf(stderr,
+                     "endpointfix-offline: %s: interrupted after the new hive was written back; "
+                     "the image holds the changes\n",
+                     request.image.c_str());
+        g_signal = 0;
+    }
     return g_signal != 0 ? 128 + g_signal : printed;
 }
 
