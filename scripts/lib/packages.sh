@@ -14,15 +14,18 @@ NATIVE_PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev pkg-config libhive
 RELEASE_PACKAGES=(cmake make g++ pkg-config libhivex-dev libguestfs-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
     binutils-mingw-w64-x86-64 zip unzip wixl msitools faketime osslsigncode openssl
     lintian man-db groff-base)
-WINDOWS_PACKAGES=("${RELEASE_PACKAGES[@]}" googletest wine wine32:i386 wine64 qemu-user-static)
+# Python 3 picks the versions 32-bit Wine installs at where the i386 index is out of step.
+WINDOWS_PACKAGES=("${RELEASE_PACKAGES[@]}" googletest python3 wine wine32:i386 wine64 qemu-user-static)
 
 # ensure_packages PKG...: installs, as root with apt, whichever of the Debian packages is missing.
 # Silent when all are there. A package mirror out of step is common and passes by itself, so a
 # failed index update is only a warning, and where the install fails with i386 packages among
 # those asked for (their versions must match the amd64 ones, whose updates come from the index
-# most often out of step) it is tried again without them: only the 32-bit Wine runs need them,
-# and those are skipped without them (WINE32_MISSING then holds apt's reason). Set-up fails only
-# when the other packages cannot be installed. Nothing else on the machine is changed.
+# most often out of step) the others are installed without them, and the i386 ones tried once
+# more with each shared library at a version both architectures' lists hold (apt_install_matched).
+# Only the 32-bit Wine runs need them, and those are skipped without them (WINE32_MISSING then
+# holds apt's reason). Set-up fails only when the other packages cannot be installed. Nothing
+# else on the machine is changed: no pins, preferences or sources, and nothing removed.
 ensure_packages() {
     local missing=() native=() pkg err
     for pkg in "$@"; do
@@ -46,13 +49,50 @@ ensure_packages() {
         local why
         why=$(apt_first_error "$err")
         if [ ${#native[@]} -eq 0 ] || err=$(apt_install "${native[@]}"); then
-            export WINE32_MISSING=$why
-            echo "32-bit Wine could not be installed (apt: $why); its tests will be skipped" >&2
+            local foreign=() matched
+            for pkg in "${missing[@]}"; do [[ $pkg == *:i386 ]] && foreign+=("$pkg"); done
+            matched=$(apt_install_matched "$*" "${foreign[@]}") && return 0
+            export WINE32_MISSING="$why; with matched library versions: $matched"
+            echo "32-bit Wine could not be installed (apt: $WINE32_MISSING); its tests will be skipped" >&2
             return 0
         fi
     fi
     echo "set-up failed: apt could not install ${native[*]:-${missing[*]}}: $(apt_first_error "$err")" >&2
     return 1
+}
+
+# apt_install_matched "ASKED..." PKG...: installs PKG... with every Multi-Arch: same library in
+# their and ASKED's dependencies at one version for all its architectures, and the installed
+# packages that ask for an exact version of one at the version that goes with it
+# (matched_versions.py reads apt's lists). Only version arguments on this one call; it runs only
+# if apt, asked first to simulate it, would remove nothing. Says in one line what moved; on
+# failure prints why.
+apt_install_matched() {
+    local asked=$1 pins sim removed out
+    shift
+    # shellcheck disable=SC2016,SC2086 # a format of apt's; ASKED is a list of package names
+    pins=$(apt-get indextargets --format '$(FILENAME)' 'Created-By: Packages' |
+        xargs -r /usr/lib/apt/apt-helper cat-file |
+        python3 "$(dirname "${BASH_SOURCE[0]}")/matched_versions.py" "$(dpkg --print-architecture)" $asked "$@") ||
+        pins=
+    [ -n "$pins" ] || { echo "no versions to match in apt's lists"; return 1; }
+    # shellcheck disable=SC2086 # one NAME:ARCH=VERSION a line
+    set -- "$@" $pins
+    sim=$(LC_ALL=C apt-get -s install "$@" 2>&1) || { apt_first_error "$sim"; return 1; }
+    removed=$(printf '%s\n' "$sim" | awk '$1 == "Remv" { print $2 }' | xargs)
+    [ -z "$removed" ] || { echo "apt would remove $removed"; return 1; }
+    echo "32-bit Wine: installing with matched library versions: $(apt_moves "$sim")" >&2
+    out=$(apt_install --allow-downgrades "$@") || { apt_first_error "$out"; return 1; }
+}
+
+# apt_moves TEXT: apt's counts of what an install moves, from its simulation, with the packages
+# downgraded by name.
+apt_moves() {
+    local counts down
+    counts=$(printf '%s\n' "$1" | grep -m1 -E '^[0-9]+ upgraded, ' | sed -E 's/, [0-9]+ to remove.*//')
+    down=$(printf '%s\n' "$1" | awk '/^The following packages will be DOWNGRADED:/ { on = 1; next }
+        on && /^ / { print; next } { on = 0 }' | xargs)
+    printf '%s%s' "${counts:-no counts}" "${down:+ ($down)}"
 }
 
 # apt_install PKG...: installs quietly; on failure prints apt's messages and fails.
