@@ -34,17 +34,15 @@ HiveFileState inspect_hive_file(int fd) {
                            static_cast<std::uint64_t>(st.st_size));
 }
 
-std::string HivePath::label() const {
-    return file == given ? given : given + " (a link to " + file + ")";
-}
+std::string HiveSource::label() const { return linked ? name + " (a link to " + file + ")" : name; }
 
-HivePath resolve_hive_path(const std::string& given) {
+HiveSource resolve_hive_path(const std::string& given) {
     struct stat st;
-    if (lstat(given.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return {given, given};
+    if (lstat(given.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return {given, given, false};
     // A link to nothing stays as named: opening it says that it names no file.
     char* target = realpath(given.c_str(), nullptr);
-    if (target == nullptr) return {given, given};
-    HivePath path{given, target};
+    if (target == nullptr) return {given, given, false};
+    HiveSource path{given, target, given != target};
     std::free(target);
     return path;
 }

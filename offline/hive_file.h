@@ -14,16 +14,19 @@ namespace endpointfix::offline {
 // (check_hive_file).
 HiveFileState inspect_hive_file(int fd);
 
+// The hive a run services, as the front end names it and where its bytes are.
+struct HiveSource {
+    std::string name;     // as the user knows it: in messages and in --json's "source"
+    std::string file;     // the file read, beside which its logs are: a path, or a copy's
+    bool linked = false;  // `name` is a symbolic link that finally names `file`
+    // `name`, or "NAME (a link to FILE)": how messages name the hive.
+    std::string label() const;
+};
+
 // The hive a path names. Where the path is a symbolic link, the hive is the file the link
 // finally names: its folder holds the logs, and takes the lock, the new file and the backup, so
 // that the link itself stays as it is.
-struct HivePath {
-    std::string given;  // as it was named
-    std::string file;   // the file serviced: `given`, or the file the link finally names
-    // `given`, or "GIVEN (a link to FILE)": how messages name the hive.
-    std::string label() const;
-};
-HivePath resolve_hive_path(const std::string& given);
+HiveSource resolve_hive_path(const std::string& given);
 
 // Whether the file named `other` is a transaction log of the hive named `name`, both names
 // without their folders: NAME.LOG, NAME.LOG1 or NAME.LOG2, in any letter case.

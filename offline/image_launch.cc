@@ -17,7 +17,7 @@ int start_image_helper(char** argv) {
     const std::string program =
         length > 0 ? std::string(self, static_cast<std::size_t>(length)) : "";
     const std::string folder = program.substr(0, program.rfind('/') + 1);
-    std::vector<char*> args{nullptr, const_cast<char*>(program.c_str())};
+    std::vector<char*> args{nullptr};
     for (char** arg = argv + 1; *arg != nullptr; ++arg) args.push_back(*arg);
     args.push_back(nullptr);
     int error = ENOENT;

@@ -5,8 +5,8 @@
 
 namespace endpointfix::offline {
 
-// Replaces this process with the helper, handing it this program's path and `argv` after the
-// program's name: the helper is found beside this program, else in the installation's libexec
+// Replaces this process with the helper, handing it `argv` after the program's name, as the
+// user gave them: the helper is found beside this program, else in the installation's libexec
 // folder. Returns only where there is none, or it cannot start: 2, with a line on stderr that
 // says which package to install.
 int start_image_helper(char** argv);

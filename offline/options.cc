@@ -5,6 +5,29 @@
 
 namespace endpointfix::offline {
 
+const char kUsageText[] =
+    "usage: endpointfix-offline [--json] [--apply [--backup]] WHERE\n"
+    "       endpointfix-offline --reg WHERE\n"
+    "       endpointfix-offline --recover OUT WHERE\n"
+    "       endpointfix-offline --help | --version\n"
+    "WHERE is [--] HIVE, or --image IMAGE [--root DEVICE]\n"
+    "  HIVE       a SOFTWARE hive file (Windows/System32/config/SOFTWARE); where it is a\n"
+    "             symbolic link, the file it names is serviced. A dirty hive is read as\n"
+    "             Windows loads it, with the transaction logs beside it (HIVE.LOG1, .LOG2)\n"
+    "             replayed; they are never changed\n"
+    "  (none)     report what a run of endpointfix would change in it\n"
+    "  --reg      print those changes as a .reg file\n"
+    "  --apply    make them, replacing the file whole with a clean hive; --backup keeps it\n"
+    "             as HIVE.bak, and refuses where HIVE.bak exists already\n"
+    "  --recover  write the hive as Windows would load it, logs replayed, to the new file\n"
+    "             OUT (any hive: SOFTWARE, SYSTEM, NTUSER.DAT); changes nothing else\n"
+    "  --json     the report (of --apply too) as one JSON document\n"
+    "  --image    the same on the SOFTWARE hive inside the disk image IMAGE (with the package\n"
+    "             endpointfix-offline-image); --root picks the installation on DEVICE\n"
+    "Exit status: 0 nothing to change (or changed), 1 changes pending, 2 the hive cannot be\n"
+    "serviced (or part of it read), 3 usage, 4 output not written in full (with --apply,\n"
+    "after the changes were made). More in endpointfix-offline(1).\n";
+
 namespace {
 
 // The name of the value an option takes as its next argument; nullptr for the others.

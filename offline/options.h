@@ -28,4 +28,7 @@ struct Options {
 // --version with anything else.
 std::string parse_options(int argc, const char* const* argv, Options& out);
 
+// The usage, as --help prints it and a usage error follows with.
+extern const char kUsageText[];
+
 }  // namespace endpointfix::offline

@@ -9,6 +9,7 @@
 
 #include "offline/file_security.h"
 #include "offline/held_signals.h"
+#include "offline/hive_sink.h"
 #include "offline/path_parts.h"
 
 namespace endpointfix::offline {
@@ -39,7 +40,8 @@ std::string finish_new_file(const char* temp, const std::string& path, const str
 
 std::string replace_file(const std::string& path, bool backup,
                          const std::function<int(const char*)>& write,
-                         const std::function<std::string(int fd)>& verify) {
+                         const std::function<std::string(int fd)>& verify, bool& replaced) {
+    replaced = false;
     struct stat old;
     const auto untouched = [](const std::string& why) { return why + "; the hive is as it was"; };
     if (stat(path.c_str(), &old) != 0) return untouched(failed("cannot stat the hive", errno));
@@ -67,11 +69,19 @@ std::string replace_file(const std::string& path, bool backup,
         if (linked) unlink(bak.c_str());
         return untouched(why);
     }
+    replaced = true;
     // The rename is done; flushing the folder makes it last through a power cut.
     const int dir = open(parts.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const bool synced = dir >= 0 && fsync(dir) == 0;
     if (dir >= 0) close(dir);
     return synced ? "" : failed("replaced the hive, but cannot flush its folder", errno);
+}
+
+SinkResult FileSink::put(const std::function<int(const char*)>& write,
+                         const std::function<std::string(int fd)>& verify) {
+    SinkResult result;
+    result.why = replace_file(path_, backup_, write, verify, result.wrote);
+    return result;
 }
 
 std::string create_file(const std::string& path, const std::function<int(int fd)>& write) {

@@ -14,10 +14,10 @@ namespace endpointfix::offline {
 // the old file stays as PATH.bak (which must not exist yet). Signals that would end the process
 // wait until it is done. Returns an empty string, or the reason it failed, which says whether the
 // file at `path` is as it was (then nothing is left beside it) or was replaced all the same (only
-// the folder's flush failed).
+// the folder's flush failed; `replaced` says which).
 std::string replace_file(const std::string& path, bool backup,
                          const std::function<int(const char*)>& write,
-                         const std::function<std::string(int fd)>& verify);
+                         const std::function<std::string(int fd)>& verify, bool& replaced);
 
 // Creates the file at `path`, which must not exist, whole or not at all: `write` writes it at
 // the descriptor it is given (returning 0 or an errno value) in a new file in the same folder,

@@ -21,15 +21,13 @@
 namespace endpointfix::offline {
 namespace {
 
-constexpr char kProgram[] = "endpointfix-offline";
-
 // One line, whatever the names in it hold.
-void say(const std::string& name, const std::string& what) {
-    std::fprintf(stderr, "%s: %s\n", kProgram, escaped_name(name + ": " + what).c_str());
+void say(const char* program, const std::string& name, const std::string& what) {
+    std::fprintf(stderr, "%s: %s\n", program, escaped_name(name + ": " + what).c_str());
 }
 
-int refuse(const HivePath& hive, const std::string& why) {
-    say(hive.label(), why);
+int refuse(const char* program, const HiveSource& hive, const std::string& why) {
+    say(program, hive.label(), why);
     return kBlockedOrUnreadable;
 }
 
@@ -57,72 +55,77 @@ constexpr char kNotSoftware[] =
 
 }  // namespace
 
-int print_report(const HivePath& hive, CheckOutput output) {
+int print_report(const char* program, const HiveSource& hive, CheckOutput output) {
     std::string unopened;
     const int fd = open_regular_file(hive.file, O_RDONLY, unopened);
-    if (fd < 0) return refuse(hive, unopened);
+    if (fd < 0) return refuse(program, hive, unopened);
     const LoadedHive loaded(fd, hive.file);
-    if (!loaded.refusal().empty()) return refuse(hive, loaded.refusal());
+    if (!loaded.refusal().empty()) return refuse(program, hive, loaded.refusal());
     const auto store = HiveStore::open_file(loaded.path().c_str(), false);
-    if (!store) return refuse(hive, not_a_hive());
-    if (!looks_like_software(*store)) return refuse(hive, kNotSoftware);
-    if (loaded.recovered()) say(hive.label(), loaded.summary());
-    CheckOptions options{output, kProgram, true};
-    options.source = hive.given.c_str();
+    if (!store) return refuse(program, hive, not_a_hive());
+    if (!looks_like_software(*store)) return refuse(program, hive, kNotSoftware);
+    if (loaded.recovered()) say(program, hive.label(), loaded.summary());
+    CheckOptions options{output, program, true};
+    options.source = hive.name.c_str();
     return run_check(*store, *store, stdout, options);
 }
 
-int apply_changes(const HivePath& hive, bool backup, CheckOutput report) {
+int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, CheckOutput report,
+                  bool& wrote) {
+    wrote = false;
     std::string unopened;
     const int fd = open_regular_file(hive.file, O_RDWR, unopened);
-    if (fd < 0) return refuse(hive, unopened);
+    if (fd < 0) return refuse(program, hive, unopened);
     // The lock is on the file itself, so that it leaves nothing behind; a file renamed over
     // the hive while this run waited for it is another file.
     struct stat held, named;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return refuse(hive, "another run is changing it");
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return refuse(program, hive, "another run is changing it");
     if (fstat(fd, &held) != 0 || stat(hive.file.c_str(), &named) != 0 ||
         held.st_ino != named.st_ino || held.st_dev != named.st_dev)
-        return refuse(hive, "was replaced while this run opened it; run again");
+        return refuse(program, hive, "was replaced while this run opened it; run again");
     const LoadedHive loaded(fd, hive.file);
-    if (!loaded.refusal().empty()) return refuse(hive, loaded.refusal());
+    if (!loaded.refusal().empty()) return refuse(program, hive, loaded.refusal());
     // Read first, as it is: libhivex opens a hive for writing by copying it whole into memory,
     // which a hive with nothing to change is spared.
     auto store = HiveStore::open_file(loaded.path().c_str(), false);
-    if (!store) return refuse(hive, not_a_hive());
-    if (!looks_like_software(*store)) return refuse(hive, kNotSoftware);
+    if (!store) return refuse(program, hive, not_a_hive());
+    if (!looks_like_software(*store)) return refuse(program, hive, kNotSoftware);
 
     // The report is the check's over the hive as it is; printed once the changes are made.
     std::FILE* held_report = std::tmpfile();
-    if (held_report == nullptr) return refuse(hive, "cannot hold the report: no temporary file");
+    if (held_report == nullptr)
+        return refuse(program, hive, "cannot hold the report: no temporary file");
     std::uint32_t changes = 0;
-    CheckOptions options{report, kProgram, true, true, &changes};
-    options.source = hive.given.c_str();
+    CheckOptions options{report, program, true, true, &changes};
+    options.source = hive.name.c_str();
     const int status = run_check(*store, *store, held_report, options);
-    if (status == kOutputFailed) return refuse(hive, "cannot hold the report");
+    if (status == kOutputFailed) return refuse(program, hive, "cannot hold the report");
     if (changes != 0) {
         store = HiveStore::open_file(loaded.path().c_str(), true);
-        if (!store) return refuse(hive, not_a_hive());
+        if (!store) return refuse(program, hive, not_a_hive());
         WriteRecorder recorder(*store);
         run(recorder);
         // The report held is printed only once the new file is read back as it says.
-        const std::string why = replace_file(
-            hive.file, backup, [&](const char* temp) { return store->commit(temp); },
-            [&](int written) {
-                const HiveFileState now = inspect_hive_file(written);
-                if (!now.damage.empty()) return "the new hive " + now.damage;
-                if (now.dirty || now.sequence != loaded.state().sequence + 1)
-                    return std::string("the new hive has unexpected sequence numbers");
-                const auto back = HiveStore::open_file(
-                    ("/proc/self/fd/" + std::to_string(written)).c_str(), false);
-                const std::string wrong = !back
-                                              ? "cannot be read as a hive"
-                                              : read_back(*back, *back, recorder.writes(), status);
-                return wrong.empty() ? wrong : "the new hive " + wrong;
-            });
-        if (!why.empty()) return refuse(hive, why);
+        const SinkResult put =
+            sink.put([&](const char* temp) { return store->commit(temp); },
+                     [&](int written) {
+                         const HiveFileState now = inspect_hive_file(written);
+                         if (!now.damage.empty()) return "the new hive " + now.damage;
+                         if (now.dirty || now.sequence != loaded.state().sequence + 1)
+                             return std::string("the new hive has unexpected sequence numbers");
+                         const auto back = HiveStore::open_file(
+                             ("/proc/self/fd/" + std::to_string(written)).c_str(), false);
+                         const std::string wrong =
+                             !back ? "cannot be read as a hive"
+                                   : read_back(*back, *back, recorder.writes(), status);
+                         return wrong.empty() ? wrong : "the new hive " + wrong;
+                     });
+        wrote = put.wrote;
+        if (!put.why.empty()) return refuse(program, hive, put.why);
     }
     if (loaded.recovered())
-        say(hive.label(),
+        say(program, hive.label(),
             loaded.summary() + (changes != 0
                                     ? "; written back as one clean hive, with the changes"
                                     : "; nothing to change, so nothing is written: the hive stays "
@@ -132,7 +135,7 @@ int apply_changes(const HivePath& hive, bool backup, CheckOutput report) {
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof(buffer), held_report)) > 0;)
         std::fwrite(buffer, 1, n, stdout);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "%s: %s\n", kProgram,
+        std::fprintf(stderr, "%s: %s\n", program,
                      changes != 0 ? "the changes were made; the report could not be written in full"
                                   : "the report could not be written in full");
         return kOutputFailed;
@@ -140,28 +143,45 @@ int apply_changes(const HivePath& hive, bool backup, CheckOutput report) {
     return status == kBlockedOrUnreadable ? status : 0;
 }
 
-int recover_hive(const HivePath& hive, const std::string& out) {
+int recover_hive(const char* program, const HiveSource& hive, const std::string& out) {
     struct stat st;
     if (lstat(out.c_str(), &st) == 0) {
-        say(out, "exists already, and is not overwritten");
+        say(program, out, "exists already, and is not overwritten");
         return kBlockedOrUnreadable;
     }
     std::string unopened;
     const int fd = open_regular_file(hive.file, O_RDONLY, unopened);
-    if (fd < 0) return refuse(hive, unopened);
+    if (fd < 0) return refuse(program, hive, unopened);
     const LoadedHive loaded(fd, hive.file);
     if (!loaded.refusal().empty())
-        return refuse(hive, loaded.refusal() + "; " + out + " is not created");
+        return refuse(program, hive, loaded.refusal() + "; " + out + " is not created");
     if (const std::string why = create_file(out, [&](int to) { return loaded.copy_to(to); });
         !why.empty()) {
-        say(out, why);
+        say(program, out, why);
         return kBlockedOrUnreadable;
     }
-    say(hive.label(), loaded.recovered()
-                          ? loaded.summary() + "; written to " + out + " as a clean hive"
-                          : "is clean, so Windows loads it as it stands: " + out +
-                                " is a copy of it, byte for byte");
+    say(program, hive.label(),
+        loaded.recovered() ? loaded.summary() + "; written to " + out + " as a clean hive"
+                           : "is clean, so Windows loads it as it stands: " + out +
+                                 " is a copy of it, byte for byte");
     return kNothingToChange;
+}
+
+int serve(const char* program, const Options& options, const HiveSource& hive, HiveSink& sink,
+          bool& wrote) {
+    wrote = false;
+    const CheckOutput report = options.json ? CheckOutput::kJson : CheckOutput::kReport;
+    switch (options.mode) {
+        case Mode::kApply:
+            return apply_changes(program, hive, sink, report, wrote);
+        case Mode::kRegFile:
+            return print_report(program, hive, CheckOutput::kRegFile);
+        case Mode::kRecover:
+            return recover_hive(program, hive, options.out);
+        case Mode::kReport:
+            break;
+    }
+    return print_report(program, hive, report);
 }
 
 }  // namespace endpointfix::offline

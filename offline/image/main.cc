@@ -1,70 +1,38 @@
 // endpointfix-offline-image: endpointfix-offline's modes over the SOFTWARE hive inside a disk
-// image, through libguestfs. Started by `endpointfix-offline --image IMAGE` as
-//   endpointfix-offline-image PROGRAM ARGS...
-// where PROGRAM is that endpointfix-offline and ARGS its own arguments, checked by it. The hive
-// and its logs are copied out of the image, PROGRAM services the copy with the same mode
-// options, and for --apply the copy, where changed, is written back.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
+// image, through libguestfs. Started by `endpointfix-offline --image IMAGE` with the user's
+// arguments, which it reads with the same parser. The hive and its logs are copied out of the
+// image into a private folder, and serviced there by the offline service itself, named as they
+// stand in the image; for --apply, the new hive is written back into the image.
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <vector>
 
+#include "check/check.h"
 #include "check/text.h"
-#include "offline/hive_file.h"
 #include "offline/image/find_hive.h"
 #include "offline/image/image_file.h"
-#include "offline/image/inner_run.h"
+#include "offline/image/image_sink.h"
+#include "offline/image/private_folder.h"
 #include "offline/image/write_back.h"
+#include "offline/options.h"
 #include "offline/path_parts.h"
+#include "offline/service.h"
 #include "offline/std_streams.h"
 
 namespace {
 
+using namespace endpointfix;
 using namespace endpointfix::offline;
 using namespace endpointfix::offline::image;
+
+constexpr char kProgram[] = "endpointfix-offline";
 
 volatile std::sig_atomic_t g_signal = 0;
 void note_signal(int signal) { g_signal = signal; }
 
-struct Request {
-    std::string program, image, root;
-    bool apply = false, backup = false;
-    std::vector<std::string> passed;  // the mode options, for PROGRAM's run on the copy
-};
-
-Request parse(int argc, char** argv) {
-    Request request{argv[1], "", "", false, false, {}};
-    bool options = true;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool valued = i + 1 < argc && options;
-        if (valued && arg == "--image")
-            request.image = argv[++i];
-        else if (valued && arg == "--root")
-            request.root = argv[++i];
-        else if (options && arg == "--backup")
-            request.backup = true;  // kept in the image, not beside the copy
-        else {
-            if (options && arg == "--apply") request.apply = true;
-            if (arg == "--") options = false;
-            request.passed.push_back(arg);
-            // The options of endpointfix-offline that take a value, passed with it.
-            if (valued && arg == "--recover") request.passed.push_back(argv[++i]);
-        }
-    }
-    return request;
-}
-
 int refuse(const std::string& what, const std::string& why) {
-    std::fprintf(stderr, "endpointfix-offline: %s\n",
-                 endpointfix::escaped_name(what + ": " + why).c_str());
-    return 2;
+    std::fprintf(stderr, "%s: %s\n", kProgram, escaped_name(what + ": " + why).c_str());
+    return kBlockedOrUnreadable;
 }
 
 // Copies the hive and its logs into `folder` and notes what was read.
@@ -81,83 +49,57 @@ std::string copy_out(Guest& guest, const std::string& folder, HiveRead& read) {
     return "";
 }
 
-int service(const Request& request) {
-    if (const std::string why = unusable_image(request.image); !why.empty())
-        return refuse(request.image, why);
+int service(const Options& options) {
+    const std::string& image = options.image;
+    const bool apply = options.mode == Mode::kApply;
+    if (const std::string why = unusable_image(image); !why.empty()) return refuse(image, why);
     const PrivateFolder folder;
-    if (folder.path().empty())
-        return refuse(request.image, "cannot create a private temporary folder");
+    if (folder.path().empty()) return refuse(image, "cannot create a private temporary folder");
     HiveRead read;
     {
         std::string why;
-        const auto guest = Guest::open(request.image, false, why);
+        const auto guest = Guest::open(image, false, why);
         if (g_signal != 0) return 128 + g_signal;
-        if (!guest) return refuse(request.image, why);
-        why = find_installation(*guest, request.root, read.at);
-        if (why.empty() && request.apply && hibernated(*guest)) why = kHibernated;
-        if (why.empty() && request.backup && guest->file(read.at.hive + ".bak"))
+        if (!guest) return refuse(image, why);
+        why = find_installation(*guest, options.root, read.at);
+        if (why.empty() && apply && hibernated(*guest)) why = kHibernated;
+        if (why.empty() && options.backup && guest->file(read.at.hive + ".bak"))
             why = read.at.hive + ".bak is there already";
         if (why.empty()) why = copy_out(*guest, folder.path(), read);
-        if (!why.empty()) return refuse(request.image, why);
+        if (!why.empty()) return refuse(image, why);
     }
     if (g_signal != 0) return 128 + g_signal;
 
-    const std::string copy = folder.path() + "/" + split_path(read.at.hive).name;
-    const std::string shown = request.image + ":" + sibling_path(read.at.hive, "");
-    // --json names the hive it read: the output is held, to name it as it stands in the image.
-    const bool json =
-        std::find(request.passed.begin(), request.passed.end(), "--json") != request.passed.end();
-    const int out = request.apply || json ? open((folder.path() + "/.report").c_str(),
-                                                 O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600)
-                                          : STDOUT_FILENO;
-    if (out < 0) return refuse(request.image, "cannot hold the report");
-    struct stat before, after;
-    stat(copy.c_str(), &before);
-    const int status =
-        run_offline(request.program, request.passed, copy, out, folder.path() + "/", shown);
-    if (!request.apply)
-        return json ? print_held(out, folder.path() + "/", json_text(shown), status) : status;
-    // The offline program replaces a hive it changes, and leaves one it does not change alone.
-    const bool changed = stat(copy.c_str(), &after) == 0 && after.st_ino != before.st_ino;
-    if (changed) {
-        // Interrupted before the write-back: the held report tells of changes the image lacks.
-        if (g_signal != 0) return close(out), 128 + g_signal;
-        const int fd = open(copy.c_str(), O_RDONLY | O_CLOEXEC);
-        const HiveFileState state = inspect_hive_file(fd);
-        close(fd);
-        const std::string why = !state.damage.empty()
-                                    ? "the new hive " + state.damage
-                                    : write_back(request.image, read, copy, request.backup,
-                                                 "." + split_path(folder.path()).name, g_signal);
-        if (!why.empty()) return close(out), refuse(request.image, why);
-    }
-    const int printed =
-        print_held(out, folder.path() + "/", json ? json_text(shown) : shown, status);
-    if (changed && g_signal != 0) {
+    // Messages and --json name the hive as it stands in the image; the copy is what is read.
+    const HiveSource hive{image + ":" + read.at.hive,
+                          folder.path() + "/" + split_path(read.at.hive).name, false};
+    ImageSink sink(image, read, folder.path(), options.backup, g_signal);
+    bool wrote = false;
+    const int status = serve(kProgram, options, hive, sink, wrote);
+    if (wrote && g_signal != 0) {
         // Too late to stop: the image holds the changes, and the run ends as one that made them.
-        std::fprintf(stderr,
-                     "endpointfix-offline: %s: interrupted after the new hive was written back; "
-                     "the image holds the changes\n",
-                     request.image.c_str());
+        refuse(image,
+               "interrupted after the new hive was written back; the image holds the changes");
         g_signal = 0;
     }
-    return g_signal != 0 ? 128 + g_signal : printed;
+    return g_signal != 0 ? 128 + g_signal : status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!open_standard_streams()) return 2;
-    if (argc < 2) {
-        std::fputs(
-            "usage: endpointfix-offline --image IMAGE [...]: this program is started by "
-            "endpointfix-offline\n",
-            stderr);
-        return 3;
+    if (!open_standard_streams()) return kBlockedOrUnreadable;
+    Options options;
+    std::string error = parse_options(argc, argv, options);
+    if (options.image.empty())
+        error = "no --image IMAGE given (this program is started by endpointfix-offline --image)";
+    if (!error.empty()) {
+        std::fprintf(stderr, "%s: %s\n%s", kProgram, error.c_str(), kUsageText);
+        return kUsage;
     }
     std::signal(SIGPIPE, SIG_IGN);
     for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, note_signal);
-    const int status = service(parse(argc, argv));
+    const int status = service(options);
     // Everything is removed by now; the signal ends this program as it would have.
     if (g_signal != 0) {
         std::signal(g_signal, SIG_DFL);

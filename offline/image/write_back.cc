@@ -56,16 +56,17 @@ std::string give(Guest& guest, const std::string& file, const Attributes& kept) 
 
 std::string write_back(const std::string& image, const HiveRead& read, const std::string& local,
                        bool backup, const std::string& temp_suffix,
-                       const volatile std::sig_atomic_t& interrupted) {
+                       const volatile std::sig_atomic_t& interrupted, bool& wrote) {
+    wrote = false;
     std::string why;
     const auto guest = Guest::open(image, true, why);
     if (!guest) return as_it_was(why);
     if (!guest->mount(read.at.device, true))
         return as_it_was("cannot mount " + read.at.device + " for writing: " + guest->error());
-    if (hibernated(*guest)) return as_it_was(kHibernated);
+    if (hibernated(*guest)) return as_it_was(std::string("the image ") + kHibernated);
     const std::string& hive = read.at.hive;
     if (guest->size(hive) != read.size || guest->sha256(hive) != read.sha256)
-        return as_it_was(hive + " changed in the image since it was read; run again");
+        return as_it_was("changed in the image since it was read; run again");
     const std::string bak = hive + ".bak";
     if (backup && guest->file(bak)) return as_it_was(bak + " is there already");
     Attributes kept;
@@ -87,6 +88,7 @@ std::string write_back(const std::string& image, const HiveRead& read, const std
         if (linked) guest->remove(bak);
         return guest->finish() ? as_it_was(why) : why + "; the image may hold a leftover " + temp;
     }
+    wrote = true;
     if (!guest->finish())
         return "replaced the hive, but the image may not hold the change: " + guest->error();
     return "";

@@ -28,9 +28,10 @@ extern const char kHibernated[];
 // its security is its own), which must not be there yet. The transaction logs are left as they
 // are. The signals that end the process are held from the upload to the end; where
 // `interrupted` is set by then, nothing is written. Returns an empty string, or why it failed
-// (a phrase that follows the image's name), saying whether the image is as it was.
+// (a phrase that follows the hive's name), saying whether the image is as it was; `wrote` says
+// whether the hive was replaced.
 std::string write_back(const std::string& image, const HiveRead& read, const std::string& local,
                        bool backup, const std::string& temp_suffix,
-                       const volatile std::sig_atomic_t& interrupted);
+                       const volatile std::sig_atomic_t& interrupted, bool& wrote);
 
 }  // namespace endpointfix::offline::image
