@@ -83,7 +83,7 @@ int copy_data(int from, int to, std::uint64_t size) {
 
 }  // namespace
 
-InputCopy::InputCopy(int fd, std::uint64_t limit) {
+InputCopy::InputCopy(int fd, std::uint64_t limit, bool sealed) {
     struct stat st;
     if (fstat(fd, &st) != 0 ||
         (memfd_ = memfd_create("input", MFD_CLOEXEC | MFD_ALLOW_SEALING)) < 0) {
@@ -94,9 +94,7 @@ InputCopy::InputCopy(int fd, std::uint64_t limit) {
         std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(st.st_size));
     error_ = ftruncate(memfd_, static_cast<off_t>(size)) != 0 ? errno : copy_data(fd, memfd_, size);
     // Sealed, nothing can change or shrink it under the mappings made of it.
-    if (error_ == 0 &&
-        fcntl(memfd_, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0)
-        error_ = errno;
+    if (error_ == 0 && sealed && fcntl(memfd_, F_ADD_SEALS, kInputSeals) != 0) error_ = errno;
     if (error_ != 0 || size == 0) return;
     void* at = mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, memfd_, 0);
     if (at == MAP_FAILED) {

@@ -6,6 +6,8 @@
 // neither fail nor shrink, so neither the replay nor libhivex ever reads the file itself.
 #pragma once
 
+#include <fcntl.h>
+
 #include <cstdint>
 #include <string>
 
@@ -23,10 +25,13 @@ int open_regular_file(const std::string& path, int flags, std::string& why);
 int copy_range(int from, int to, std::uint64_t offset, std::uint64_t size);
 
 // A file's first bytes, read into a sealed memfd, and mapped.
+inline constexpr unsigned kInputSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL;
 class InputCopy {
 public:
     // Copies the first `limit` bytes of the file open at `fd`, or all of it where it is shorter.
-    explicit InputCopy(int fd, std::uint64_t limit = UINT64_MAX);
+    // Unless `sealed` is false, the memfd is sealed: then its owner may change it (through its
+    // descriptor; the mapping is private) once it no longer reads bytes(), and seal it itself.
+    explicit InputCopy(int fd, std::uint64_t limit = UINT64_MAX, bool sealed = true);
     ~InputCopy();
     InputCopy(const InputCopy&) = delete;
     InputCopy& operator=(const InputCopy&) = delete;

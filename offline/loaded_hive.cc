@@ -58,8 +58,8 @@ LoadedHive::LoadedHive(int fd, const std::string& file) {
         return;  // not a hive at all, as the checks say
 
     // All of it that bins data could fill: a log's base block may declare bins that the
-    // primary's own does not yet.
-    const InputCopy primary(fd, kBaseBlockSize + kMaxBinsSize);
+    // primary's own does not yet. Not sealed: the recovered image is made in it, in place.
+    const InputCopy primary(fd, kBaseBlockSize + kMaxBinsSize, false);
     if (primary.error() != 0) {
         refusal_ = std::string("cannot be read: ") + std::strerror(primary.error());
         return;
@@ -85,14 +85,22 @@ LoadedHive::LoadedHive(int fd, const std::string& file) {
     const Replay replay = replay_logs(primary.bytes(), logs);
     int error = 0;
     if (replay.outcome == Replay::Outcome::kRecovered) {
-        image_ = memfd_create("recovered hive", MFD_CLOEXEC);
-        error = image_ < 0                                                ? errno
-                : ftruncate(image_, static_cast<off_t>(replay.size)) != 0 ? errno
-                                                                          : 0;
+        // Made in the primary's own copy, which holds its kept bins data in place already: cut
+        // to those (what follows is zeros, then the pages written over it), grown to the image's
+        // size, the rest written, and sealed. The copy's mapping is not read from here on.
+        image_ = dup(primary.fd());
+        const Bytes kept = primary.bytes();
+        const auto cut = [&](std::uint64_t size) {
+            return ftruncate(image_, static_cast<off_t>(size)) != 0 ? errno : 0;
+        };
+        error = image_ < 0 ? errno : cut(kBaseBlockSize + replay.kept);
+        if (error == 0) error = cut(replay.size);
         if (error == 0)
-            emit_image(primary.bytes(), replay, [&](std::uint64_t at, Bytes bytes) {
+            emit_image(kept, replay, [&](std::uint64_t at, Bytes bytes) {
+                if (at < kept.size() && bytes.data() == kept.data() + at) return true;  // in place
                 return (error = write_at(image_, at, bytes)) == 0;
             });
+        if (error == 0 && fcntl(image_, F_ADD_SEALS, kInputSeals) != 0) error = errno;
     }
     if (replay.outcome == Replay::Outcome::kRefused) {
         refusal_ = replay.refusal;
