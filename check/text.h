@@ -4,8 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <string>
-#include <string_view>
 
 #include "registry/dry_run_store.h"
 
@@ -28,12 +26,6 @@ bool has_control(const char* s);
 // UTF-8. Stops at a zero byte or after `n` bytes; a null text is an unknown key.
 void print_escaped(const Output& out, const std::uint8_t* s, std::size_t n);
 void print_escaped(const Output& out, const char* s);
-
-// A name from a file system, or a message that holds names (bytes, UTF-8 where well formed), as
-// one line that cannot control a terminal: each control character (below 0x20, 0x7f, and
-// U+0080 to U+009F) and each byte that is no part of a well-formed UTF-8 character as \xHH,
-// every byte of it; the rest as it stands.
-std::string escaped_name(std::string_view text);
 
 // Prints a value: absent or why it cannot be read, a DWORD in hex (DeviceState with its flags
 // named, form factor 3 as headphones), quoted text, or the size and first eight bytes of

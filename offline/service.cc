@@ -11,7 +11,7 @@
 #include <string>
 
 #include "app/run.h"
-#include "check/text.h"
+#include "check/escaped_name.h"
 #include "offline/input_file.h"
 #include "offline/loaded_hive.h"
 #include "offline/read_back.h"

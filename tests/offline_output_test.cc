@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "check/check.h"
-#include "check/text.h"
+#include "check/escaped_name.h"
 #include "offline/path_parts.h"
 #include "offline/read_back.h"
 #include "tests/endpoint_store.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "check/check.h"
-#include "check/text.h"
+#include "check/escaped_name.h"
 #include "offline/image/find_hive.h"
 #include "offline/image/image_file.h"
 #include "offline/image/image_sink.h"
