@@ -26,8 +26,9 @@ SinkResult ImageSink::put(const std::function<int(const char*)>& write,
     if (!wrong.empty()) return as_it_was(wrong, 0);
     SinkResult result;
     // The temporary name in the image is the private folder's, which no other run shares.
-    result.why = write_back(image_, read_, local, backup_, "." + split_path(folder_).name,
-                            interrupted_, result.wrote);
+    std::string suffix = ".";
+    suffix += split_path(folder_).name;
+    result.why = write_back(image_, read_, local, backup_, suffix, interrupted_, result.wrote);
     return result;
 }
 
