@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include "check/check.h"
+#include "offline/hive_file.h"
+#include "registry/hive_store.h"
 
 namespace endpointfix::offline {
 
@@ -63,6 +65,18 @@ std::string read_back(RegistryStore& written, StoreInspector& inspector,
     if (status != kNothingToChange && before == kNothingToChange)
         return "holds keys that cannot be read";
     return "";
+}
+
+std::string check_new_hive(int fd, unsigned sequence, const std::vector<WrittenValue>& writes,
+                           int before) {
+    const HiveFileState now = inspect_hive_file(fd);
+    if (!now.damage.empty()) return "the new hive " + now.damage;
+    if (now.dirty || now.sequence != sequence)
+        return "the new hive has unexpected sequence numbers";
+    const auto back = HiveStore::open_file(("/proc/self/fd/" + std::to_string(fd)).c_str(), false);
+    const std::string wrong =
+        !back ? "cannot be read as a hive" : read_back(*back, *back, writes, before);
+    return wrong.empty() ? wrong : "the new hive " + wrong;
 }
 
 }  // namespace endpointfix::offline

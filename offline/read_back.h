@@ -51,4 +51,10 @@ private:
 std::string read_back(RegistryStore& written, StoreInspector& inspector,
                       const std::vector<WrittenValue>& writes, int before);
 
+// The whole proof over the new hive file open at `fd`: its base block and first bin sound, both
+// sequence numbers `sequence`, and read_back over it opened as a store. Empty, or why not, in a
+// phrase that follows the hive's name ("the new hive ...").
+std::string check_new_hive(int fd, unsigned sequence, const std::vector<WrittenValue>& writes,
+                           int before);
+
 }  // namespace endpointfix::offline

@@ -110,16 +110,8 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
         const SinkResult put =
             sink.put([&](const char* temp) { return store->commit(temp); },
                      [&](int written) {
-                         const HiveFileState now = inspect_hive_file(written);
-                         if (!now.damage.empty()) return "the new hive " + now.damage;
-                         if (now.dirty || now.sequence != loaded.state().sequence + 1)
-                             return std::string("the new hive has unexpected sequence numbers");
-                         const auto back = HiveStore::open_file(
-                             ("/proc/self/fd/" + std::to_string(written)).c_str(), false);
-                         const std::string wrong =
-                             !back ? "cannot be read as a hive"
-                                   : read_back(*back, *back, recorder.writes(), status);
-                         return wrong.empty() ? wrong : "the new hive " + wrong;
+                         return check_new_hive(written, loaded.state().sequence + 1,
+                                               recorder.writes(), status);
                      });
         wrote = put.wrote;
         if (!put.why.empty()) return refuse(program, hive, put.why);
