@@ -12,10 +12,10 @@
 
 #include "app/run.h"
 #include "check/escaped_name.h"
-#include "offline/input_file.h"
-#include "offline/loaded_hive.h"
-#include "offline/read_back.h"
-#include "offline/replace.h"
+#include "offline/load/input_file.h"
+#include "offline/load/loaded_hive.h"
+#include "offline/load/read_back.h"
+#include "offline/sink/replace.h"
 #include "registry/hive_store.h"
 
 namespace endpointfix::offline {

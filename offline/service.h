@@ -7,14 +7,14 @@
 #include <string>
 
 #include "check/check.h"
-#include "offline/hive_file.h"
-#include "offline/hive_sink.h"
+#include "offline/load/hive_file.h"
+#include "offline/sink/hive_sink.h"
 #include "offline/options.h"
 
 namespace endpointfix::offline {
 
 // Each mode reads the hive as Windows loads it: a dirty hive with its logs replayed
-// (offline/loaded_hive.h), which one line on stderr says.
+// (offline/load/loaded_hive.h), which one line on stderr says.
 
 // The check's report, its .reg file or its JSON document (whose "source" is the source's name),
 // for the hive as Windows will hold it.

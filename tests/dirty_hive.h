@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "offline/log_replay.h"
-#include "offline/marvin32.h"
+#include "offline/format/log_replay.h"
+#include "offline/format/marvin32.h"
 
 namespace endpointfix::test {
 

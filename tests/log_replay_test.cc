@@ -7,8 +7,8 @@
 #include <functional>
 #include <iterator>
 
-#include "offline/log_replay.h"
-#include "offline/marvin32.h"
+#include "offline/format/log_replay.h"
+#include "offline/format/marvin32.h"
 #include "tests/dirty_hive.h"
 #include "tests/empty_hive.h"
 #include "tests/endpoint_store.h"

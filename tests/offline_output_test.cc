@@ -4,8 +4,8 @@
 
 #include "check/check.h"
 #include "check/escaped_name.h"
-#include "offline/path_parts.h"
-#include "offline/read_back.h"
+#include "offline/load/path_parts.h"
+#include "offline/load/read_back.h"
 #include "tests/endpoint_store.h"
 #include "tests/faulty_store.h"
 

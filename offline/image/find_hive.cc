@@ -2,8 +2,8 @@
 
 #include <strings.h>
 
-#include "offline/hive_file.h"
-#include "offline/path_parts.h"
+#include "offline/load/hive_file.h"
+#include "offline/load/path_parts.h"
 
 namespace endpointfix::offline::image {
 namespace {

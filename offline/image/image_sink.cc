@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "offline/path_parts.h"
+#include "offline/load/path_parts.h"
 
 namespace endpointfix::offline::image {
 

@@ -4,7 +4,7 @@
 #include <csignal>
 #include <string>
 
-#include "offline/hive_sink.h"
+#include "offline/sink/hive_sink.h"
 #include "offline/image/write_back.h"
 
 namespace endpointfix::offline::image {

@@ -15,7 +15,7 @@
 #include "offline/image/private_folder.h"
 #include "offline/image/write_back.h"
 #include "offline/options.h"
-#include "offline/path_parts.h"
+#include "offline/load/path_parts.h"
 #include "offline/service.h"
 #include "offline/std_streams.h"
 

@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "offline/held_signals.h"
+#include "offline/sink/held_signals.h"
 
 namespace endpointfix::offline::image {
 

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "offline/log_replay.h"
-#include "offline/marvin32.h"
+#include "offline/format/log_replay.h"
+#include "offline/format/marvin32.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "offline/path_parts.h"
+#include "offline/load/path_parts.h"
 
 namespace endpointfix::offline {
 namespace {

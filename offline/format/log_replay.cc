@@ -1,11 +1,11 @@
-#include "offline/log_replay.h"
+#include "offline/format/log_replay.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "offline/log_replay_internal.h"
+#include "offline/format/log_replay_internal.h"
 
 namespace endpointfix::offline {
 namespace {

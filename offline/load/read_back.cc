@@ -1,10 +1,10 @@
-#include "offline/read_back.h"
+#include "offline/load/read_back.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "check/check.h"
-#include "offline/hive_file.h"
+#include "offline/load/hive_file.h"
 #include "registry/hive_store.h"
 
 namespace endpointfix::offline {

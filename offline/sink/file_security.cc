@@ -1,4 +1,4 @@
-#include "offline/file_security.h"
+#include "offline/sink/file_security.h"
 
 #include <sys/xattr.h>
 

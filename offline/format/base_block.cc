@@ -1,4 +1,4 @@
-#include "offline/base_block.h"
+#include "offline/format/base_block.h"
 
 #include <cstring>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "offline/base_block.h"
+#include "offline/format/base_block.h"
 
 namespace endpointfix::offline {
 

@@ -1,4 +1,4 @@
-#include "offline/marvin32.h"
+#include "offline/format/marvin32.h"
 
 #include <bit>
 

@@ -1,15 +1,15 @@
 // A hive file as Windows loads it. A clean one is read as it stands: its base block and bins,
-// copied into memory (offline/input_file.h), whatever follows them in the file left out. A dirty
+// copied into memory (offline/load/input_file.h), whatever follows them in the file left out. A dirty
 // one, or one whose base block is damaged, has the transaction logs beside it replayed
-// (offline/log_replay.h) into an image held in memory (a memfd), which is read in its place;
+// (offline/format/log_replay.h) into an image held in memory (a memfd), which is read in its place;
 // where nothing sound can be made of them, it is refused.
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "offline/hive_file.h"
-#include "offline/input_file.h"
+#include "offline/load/hive_file.h"
+#include "offline/load/input_file.h"
 
 namespace endpointfix::offline {
 

@@ -24,7 +24,7 @@ public:
                            const std::function<std::string(int fd)>& verify) = 0;
 };
 
-// The file replace (offline/replace.h): the new hive takes the place of the file at `path`,
+// The file replace (offline/sink/replace.h): the new hive takes the place of the file at `path`,
 // which stays as PATH.bak with `backup`.
 class FileSink final : public HiveSink {
 public:

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string>
 
-#include "offline/log_replay_internal.h"
+#include "offline/format/log_replay_internal.h"
 
 namespace endpointfix::offline::detail {
 

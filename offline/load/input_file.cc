@@ -1,4 +1,4 @@
-#include "offline/input_file.h"
+#include "offline/load/input_file.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -1,4 +1,4 @@
-#include "offline/hive_file.h"
+#include "offline/load/hive_file.h"
 
 #include <dirent.h>
 #include <strings.h>
@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "offline/path_parts.h"
+#include "offline/load/path_parts.h"
 
 namespace endpointfix::offline {
 namespace {

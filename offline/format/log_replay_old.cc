@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "offline/log_replay_internal.h"
+#include "offline/format/log_replay_internal.h"
 
 namespace endpointfix::offline::detail {
 namespace {

@@ -1,4 +1,4 @@
-#include "offline/loaded_hive.h"
+#include "offline/load/loaded_hive.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -11,9 +11,9 @@
 #include <memory>
 #include <vector>
 
-#include "offline/input_file.h"
-#include "offline/log_replay.h"
-#include "offline/path_parts.h"
+#include "offline/load/input_file.h"
+#include "offline/format/log_replay.h"
+#include "offline/load/path_parts.h"
 
 namespace endpointfix::offline {
 namespace {

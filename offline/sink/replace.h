@@ -9,7 +9,7 @@ namespace endpointfix::offline {
 // Replaces the file at `path` with a new one, which `write` writes at the path it is given
 // (returning 0 or an errno value) and `verify` accepts (returning an empty string, or what is
 // wrong with it). The new file is written in the same folder, given the old one's owner, mode
-// and security (offline/file_security.h: where one cannot be kept, nothing is replaced), flushed
+// and security (offline/sink/file_security.h: where one cannot be kept, nothing is replaced), flushed
 // to disk, and renamed over the old one, and the folder is flushed. With `backup`,
 // the old file stays as PATH.bak (which must not exist yet). Signals that would end the process
 // wait until it is done. Returns an empty string, or the reason it failed, which says whether the

@@ -1,4 +1,4 @@
-#include "offline/replace.h"
+#include "offline/sink/replace.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "offline/file_security.h"
-#include "offline/held_signals.h"
-#include "offline/hive_sink.h"
-#include "offline/path_parts.h"
+#include "offline/sink/file_security.h"
+#include "offline/sink/held_signals.h"
+#include "offline/sink/hive_sink.h"
+#include "offline/load/path_parts.h"
 
 namespace endpointfix::offline {
 namespace {

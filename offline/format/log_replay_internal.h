@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "offline/log_replay.h"
+#include "offline/format/log_replay.h"
 
 namespace endpointfix::offline::detail {
 

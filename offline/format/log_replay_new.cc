@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "offline/log_replay_internal.h"
-#include "offline/marvin32.h"
+#include "offline/format/log_replay_internal.h"
+#include "offline/format/marvin32.h"
 
 namespace endpointfix::offline::detail {
 namespace {

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "offline/log_replay.h"
+#include "offline/format/log_replay.h"
 
 namespace endpointfix::offline {
 
