@@ -1,0 +1,73 @@
+// What replacing a hive needs of the volume it is on, and nothing more: a small interface with
+// one binding over POSIX calls (offline/sink/posix_volume.h), one over a disk image's guest
+// (offline/image/guest_volume.h), and, for tests, one that injects faults. The replace
+// (offline/sink/replace.h) and the security carry-over are written once, over it.
+//
+// Paths are the volume's own: a path of this machine for POSIX, a path in the mounted guest for an
+// image. Every call returns a Result; none throws.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "offline/result.h"
+
+namespace endpointfix::offline {
+
+// What a file is, as the replace needs to know it.
+struct FileFacts {
+    bool regular = false;
+    std::uint64_t size = 0;
+    std::uint64_t links = 1;  // its names: more than one means hard links
+    // Owner and mode, where the volume has them (has_modes()).
+    unsigned owner = 0, group = 0, mode = 0;
+};
+
+class Volume {
+public:
+    virtual ~Volume() = default;
+
+    // Whether files here have an owner and a mode of their own (POSIX does; an NTFS volume in an
+    // image holds its access in the security descriptor alone).
+    virtual bool has_modes() const = 0;
+
+    virtual Result stat(const std::string& path, FileFacts& facts) = 0;
+    // The names in `folder`, without it.
+    virtual Result list(const std::string& folder, std::vector<std::string>& names) = 0;
+
+    // Creates the file at `path`, new and empty, which must not exist; where the volume has
+    // modes, only its owner may read or write it.
+    virtual Result create(const std::string& path) = 0;
+    // Gives the file at `path` this owner and mode (where the volume has modes).
+    virtual Result set_owner(const std::string& path, unsigned owner, unsigned group,
+                             unsigned mode) = 0;
+
+    // Extended attributes, a link not followed. list_attributes gives the names the listing
+    // shows; attribute() is asked by name, as ntfs-3g's system.ntfs_acl, system.ntfs_attrib and
+    // system.ntfs_crtime must be: std::nullopt in `value` where the file has no such attribute.
+    virtual Result list_attributes(const std::string& path, std::vector<std::string>& names) = 0;
+    virtual Result attribute(const std::string& path, const std::string& name,
+                             std::optional<std::string>& value) = 0;
+    virtual Result set_attribute(const std::string& path, const std::string& name,
+                                 const std::string& value) = 0;
+
+    // Puts the `size` bytes of the local file open at `from` (from its start) into the file at
+    // `path`, which exists, in place of what it holds: the file itself stays, with its security.
+    virtual Result write(const std::string& path, int from, std::uint64_t size) = 0;
+    // Makes what was written to the file at `path` last through a power cut.
+    virtual Result sync(const std::string& path) = 0;
+    // The SHA-256 of the file at `path`, in lower-case hex, read from the volume.
+    virtual Result sha256(const std::string& path, std::string& digest) = 0;
+
+    // Gives the file at `existing` the new name `name` too (a hard link), which must not exist.
+    virtual Result link(const std::string& existing, const std::string& name) = 0;
+    // Renames `from` over `to`, in one step.
+    virtual Result rename(const std::string& from, const std::string& to) = 0;
+    virtual Result remove(const std::string& path) = 0;
+    // Makes the names in `folder` (a rename, a link, a removal) last through a power cut.
+    virtual Result sync_folder(const std::string& folder) = 0;
+};
+
+}  // namespace endpointfix::offline
