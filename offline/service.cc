@@ -1,22 +1,16 @@
 #include "offline/service.h"
 
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "app/run.h"
 #include "check/escaped_name.h"
-#include "offline/load/input_file.h"
 #include "offline/load/loaded_hive.h"
-#include "offline/load/read_back.h"
 #include "offline/sink/replace.h"
-#include "registry/hive_store.h"
 
 namespace endpointfix::offline {
 namespace {
@@ -29,16 +23,6 @@ void say(const char* program, const std::string& name, const std::string& what) 
 int refuse(const char* program, const HiveSource& hive, const std::string& why) {
     say(program, hive.label(), why);
     return kBlockedOrUnreadable;
-}
-
-// Why libhivex could not open a file whose base block and first bin are sound: it found the
-// cells behind them damaged (it says so as "not supported" or "invalid"), or something else.
-std::string not_a_hive() {
-    const int error = errno;
-    const bool damaged = error == ENOTSUP || error == EINVAL || error == ERANGE || error == EFAULT;
-    return std::string(damaged ? "its cells are damaged, so it cannot be read as a hive"
-                               : "cannot be read as a hive") +
-           " (libhivex: " + std::strerror(error) + ")";
 }
 
 // A SOFTWARE hive holds Microsoft\Windows\CurrentVersion. A SYSTEM or user hive, or an empty
@@ -56,15 +40,13 @@ constexpr char kNotSoftware[] =
 }  // namespace
 
 int print_report(const char* program, const HiveSource& hive, CheckOutput output) {
-    std::string unopened;
-    const int fd = open_regular_file(hive.file, O_RDONLY, unopened);
-    if (fd < 0) return refuse(program, hive, unopened);
-    const LoadedHive loaded(fd, hive.file);
-    if (!loaded.refusal().empty()) return refuse(program, hive, loaded.refusal());
-    const auto store = HiveStore::open_file(loaded.path().c_str(), false);
-    if (!store) return refuse(program, hive, not_a_hive());
+    Result result;
+    const auto loaded = LoadedHive::open(hive, LoadedHive::Access::kRead, result);
+    if (!loaded) return refuse(program, hive, result.message());
+    const auto store = loaded->store(false, result);
+    if (!store) return refuse(program, hive, result.message());
     if (!looks_like_software(*store)) return refuse(program, hive, kNotSoftware);
-    if (loaded.recovered()) say(program, hive.label(), loaded.summary());
+    if (loaded->recovered()) say(program, hive.label(), loaded->summary());
     CheckOptions options{output, program, true};
     options.source = hive.name.c_str();
     return run_check(*store, *store, stdout, options);
@@ -73,23 +55,23 @@ int print_report(const char* program, const HiveSource& hive, CheckOutput output
 int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, CheckOutput report,
                   bool& wrote) {
     wrote = false;
-    std::string unopened;
-    const int fd = open_regular_file(hive.file, O_RDWR, unopened);
-    if (fd < 0) return refuse(program, hive, unopened);
     // The lock is on the file itself, so that it leaves nothing behind; a file renamed over
     // the hive while this run waited for it is another file.
-    struct stat held, named;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
-        return refuse(program, hive, "another run is changing it");
-    if (fstat(fd, &held) != 0 || stat(hive.file.c_str(), &named) != 0 ||
-        held.st_ino != named.st_ino || held.st_dev != named.st_dev)
-        return refuse(program, hive, "was replaced while this run opened it; run again");
-    const LoadedHive loaded(fd, hive.file);
-    if (!loaded.refusal().empty()) return refuse(program, hive, loaded.refusal());
+    const auto lock = [&](int fd) {
+        struct stat held, named;
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) return Result::refused("another run is changing it");
+        if (fstat(fd, &held) != 0 || stat(hive.file.c_str(), &named) != 0 ||
+            held.st_ino != named.st_ino || held.st_dev != named.st_dev)
+            return Result::refused("was replaced while this run opened it; run again");
+        return Result();
+    };
+    Result result;
+    const auto loaded = LoadedHive::open(hive, LoadedHive::Access::kWrite, result, lock);
+    if (!loaded) return refuse(program, hive, result.message());
     // Read first, as it is: libhivex opens a hive for writing by copying it whole into memory,
     // which a hive with nothing to change is spared.
-    auto store = HiveStore::open_file(loaded.path().c_str(), false);
-    if (!store) return refuse(program, hive, not_a_hive());
+    auto store = loaded->store(false, result);
+    if (!store) return refuse(program, hive, result.message());
     if (!looks_like_software(*store)) return refuse(program, hive, kNotSoftware);
 
     // The report is the check's over the hive as it is; printed once the changes are made.
@@ -102,26 +84,29 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
     const int status = run_check(*store, *store, held_report, options);
     if (status == kOutputFailed) return refuse(program, hive, "cannot hold the report");
     if (changes != 0) {
-        store = HiveStore::open_file(loaded.path().c_str(), true);
-        if (!store) return refuse(program, hive, not_a_hive());
+        store = loaded->store(true, result);
+        if (!store) return refuse(program, hive, result.message());
         WriteRecorder recorder(*store);
         run(recorder);
-        // The report held is printed only once the new file is read back as it says.
+        // The report held is printed only once the new hive is proven to hold what it says,
+        // and the file written to hold the new hive.
+        NewHive made;
+        result = loaded->make_new_hive(*store, recorder.writes(), status, made);
+        if (!result.ok())
+            return refuse(program, hive, result.message() + "; the hive is as it was");
         const SinkResult put =
-            sink.put([&](const char* temp) { return store->commit(temp); },
-                     [&](int written) {
-                         return check_new_hive(written, loaded.state().sequence + 1,
-                                               recorder.writes(), status);
-                     });
+            sink.put([&](const char* temp) { return write_new_hive(made, temp).code(); },
+                     [&](int written) { return holds_new_hive(written, made).message(); });
+        close(made.fd);
         wrote = put.wrote;
         if (!put.why.empty()) return refuse(program, hive, put.why);
     }
-    if (loaded.recovered())
+    if (loaded->recovered())
         say(program, hive.label(),
-            loaded.summary() + (changes != 0
-                                    ? "; written back as one clean hive, with the changes"
-                                    : "; nothing to change, so nothing is written: the hive stays "
-                                      "dirty, and Windows replays its logs when it next loads it"));
+            loaded->summary() +
+                (changes != 0 ? "; written back as one clean hive, with the changes"
+                              : "; nothing to change, so nothing is written: the hive stays "
+                                "dirty, and Windows replays its logs when it next loads it"));
     std::rewind(held_report);
     char buffer[4096];
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof(buffer), held_report)) > 0;)
@@ -141,21 +126,26 @@ int recover_hive(const char* program, const HiveSource& hive, const std::string&
         say(program, out, "exists already, and is not overwritten");
         return kBlockedOrUnreadable;
     }
-    std::string unopened;
-    const int fd = open_regular_file(hive.file, O_RDONLY, unopened);
-    if (fd < 0) return refuse(program, hive, unopened);
-    const LoadedHive loaded(fd, hive.file);
-    if (!loaded.refusal().empty())
-        return refuse(program, hive, loaded.refusal() + "; " + out + " is not created");
-    if (const std::string why = create_file(out, [&](int to) { return loaded.copy_to(to); });
+    // A hive that cannot be opened is refused as such; one refused once read, with `out` named.
+    Result result;
+    bool opened = false;
+    const auto loaded = LoadedHive::open(hive, LoadedHive::Access::kRead, result, [&](int) {
+        opened = true;
+        return Result();
+    });
+    if (!loaded)
+        return refuse(program, hive,
+                      result.message() + (opened ? "; " + out + " is not created" : ""));
+    if (const std::string why =
+            create_file(out, [&](int to) { return loaded->copy_to(to).code(); });
         !why.empty()) {
         say(program, out, why);
         return kBlockedOrUnreadable;
     }
     say(program, hive.label(),
-        loaded.recovered() ? loaded.summary() + "; written to " + out + " as a clean hive"
-                           : "is clean, so Windows loads it as it stands: " + out +
-                                 " is a copy of it, byte for byte");
+        loaded->recovered() ? loaded->summary() + "; written to " + out + " as a clean hive"
+                            : "is clean, so Windows loads it as it stands: " + out +
+                                  " is a copy of it, byte for byte");
     return kNothingToChange;
 }
 
