@@ -32,9 +32,4 @@ void print_escaped(const Output& out, const char* s);
 // anything else.
 void print_value(const Output& out, const char* name, const StoredValue& v);
 
-// Prints a pending write of value `name` (one of the run's constants) of the key at `path`
-// (below HKEY_LOCAL_MACHINE, or null where unknown) as a .reg file's key and value lines.
-void print_reg_change(const Output& out, const char* path, const char* name,
-                      const PendingWrite& write);
-
 }  // namespace endpointfix

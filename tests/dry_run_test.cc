@@ -143,6 +143,37 @@ TEST(Check, ExitStatusSaysWhatARunWouldDo) {
     }
 }
 
+// A headphone with no stored format (or one of `format`) and the description `text`: the line
+// of the report or the .reg file each output must hold.
+TEST(Check, ReportAndRegFileLines) {
+    const std::string phones = kRender + "\\{0.0.0.00000000}.{phones}\\Properties";
+    const struct {
+        const char* name;
+        CheckOutput output;
+        bool utf8, format;
+        std::string text, want;
+    } cases[] = {
+        {"a key's two values in one .reg section", CheckOutput::kRegFile, true, false, "Phones",
+         "\n[HKEY_LOCAL_MACHINE\\" + phones + "]\n\"" + kFormat +
+             "\"=hex:41,00,86,74,28,00,00,00,fe,ff,02,00,80,bb,00,00,00,dc,05,00,08,00,20,00,16,00,"
+             "20,00,03,00,00,00,03,00,00,00,00,00,10,00,80,00,00,aa,00,38,9b,71\n\"" +
+             kEightByte + "\"=hex:41,00,63,00,08,00,00,00,a0,86,01,00,00,00,00,00\n"},
+    };
+    for (const auto& c : cases) {
+        MemoryStore store;
+        store.set_string(phones, kDescription, c.text);
+        store.set_value(phones, kFormFactor, kDword, hex("03 00 00 00"));
+        if (c.format) store.set_value(phones, kFormat, kBinary, {});
+        std::FILE* out = std::tmpfile();
+        run_check(store, store, out, {c.output, "endpointfix-check", c.utf8});
+        std::string got(8192, '\0');
+        std::rewind(out);
+        got.resize(std::fread(got.data(), 1, got.size(), out));
+        std::fclose(out);
+        EXPECT_NE(got.find(c.want), std::string::npos) << c.name << ": want\n" << c.want << "got\n" << got;
+    }
+}
+
 TEST(Escaping, ControlBytesOfRegistryTextCannotReachTheTerminal) {
     const struct {
         const char *name, *text, *want;
