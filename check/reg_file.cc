@@ -22,7 +22,7 @@ static_assert(plain_in_reg_file(kDeviceState) && plain_in_reg_file(kFormat) &&
 void print_reg_change(const Output& out, const char* path, bool new_section, const char* name,
                       const PendingWrite& write) {
     std::FILE* f = out.file;
-    if (!path || has_control(path)) {
+    if (!path || has_control(out, path)) {
         std::fprintf(f, "; left out, control characters in its key: ");
         print_escaped(out, path);
         std::fprintf(f, "\\%s\n", name);
