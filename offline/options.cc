@@ -49,7 +49,9 @@ std::string combination_error(const Options& options, const std::vector<std::str
     if (!options.root.empty() && options.image.empty()) return "--root goes only with --image";
     if (!options.image.empty() && hives > 0) return "HIVE does not go with --image";
     if (hives > 1) return "HIVE given twice";
-    if (hives == 0 && options.image.empty()) return "no HIVE given";
+    if (hives == 0 && options.image.empty())  // `--recover HIVE` has taken HIVE for OUT
+        return options.mode == Mode::kRecover ? "--recover needs OUT, then HIVE: one name given"
+                                              : "no HIVE given";
     return "";
 }
 

@@ -110,7 +110,7 @@ done
 for case in "--apply --apply H|--apply given twice" "--reg --reg H|--reg given twice" "H H|HIVE given twice" \
     "--backup H|--backup goes only with --apply" "--reg --apply H|--reg does not go with --apply" \
     "--help H|--help goes alone" "--version H|--version goes alone" "--bogus H|unknown option --bogus" \
-    "--|no HIVE given" "--recover|--recover needs OUT" "--recover H|no HIVE given" \
+    "--|no HIVE given" "--recover|--recover needs OUT" "--recover H|--recover needs OUT, then HIVE: one name given" \
     "--recover O --apply H|--recover does not go with --apply" "--recover O --reg H|--recover does not go with --reg" \
     "--recover O --backup H|--backup goes only with --apply" "--recover O --json H|--json does not go with --recover" \
     "--image|--image needs IMAGE" "--image I H|HIVE does not go with --image" "--image I --image J|--image given twice" \
