@@ -18,7 +18,7 @@ const char kUsageText[] =
     "  (none)     report what a run of endpointfix would change in it\n"
     "  --reg      print those changes as a .reg file\n"
     "  --apply    make them, replacing the file whole with a clean hive; --backup keeps it\n"
-    "             as HIVE.bak, and refuses where HIVE.bak exists already\n"
+    "             as HIVE.bak, and refuses to make them where HIVE.bak exists already\n"
     "  --recover  write the hive as Windows would load it, logs replayed, to the new file\n"
     "             OUT (any hive: SOFTWARE, SYSTEM, NTUSER.DAT); changes nothing else\n"
     "  --json     the report (of --apply too) as one JSON document\n"
