@@ -176,7 +176,9 @@ TEST(Check, ReportAndRegFileLines) {
         std::rewind(out);
         got.resize(std::fread(got.data(), 1, got.size(), out));
         std::fclose(out);
-        EXPECT_NE(got.find(c.want), std::string::npos) << c.name << ": want\n" << c.want << "got\n" << got;
+        EXPECT_NE(got.find(c.want), std::string::npos) << c.name << ": want\n"
+                                                       << c.want << "got\n"
+                                                       << got;
     }
 }
 
@@ -189,7 +191,8 @@ TEST(Escaping, ControlBytesOfRegistryTextCannotReachTheTerminal) {
         {"forged line", "a\r\nendpointfix-check: 0", "a\\x0d\\x0aendpointfix-check: 0", false},
         {"DEL and C1 controls", "\x7f\x80\x9b\x9f", "\\x7f\\x80\\x9b\\x9f", false},
         {"letters of other languages", "Kopfh\xf6rer \xa0", "Kopfh\xf6rer \xa0", false},
-        {"bytes Windows-1252 leaves to C1, in UTF-8", "\x81\x9d\x9b", "\\x81\\x9d\xe2\x80\xba", true},
+        {"bytes Windows-1252 leaves to C1, in UTF-8", "\x81\x9d\x9b", "\\x81\\x9d\xe2\x80\xba",
+         true},
     };
     for (const auto& c : cases) {
         std::FILE* out = std::tmpfile();
