@@ -1,7 +1,7 @@
 #include "offline/service.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,7 +15,8 @@
 #include "offline/load/input_file.h"
 #include "offline/load/loaded_hive.h"
 #include "offline/load/read_back.h"
-#include "offline/sink/replace.h"
+#include "offline/interrupts.h"
+#include "offline/sink/new_file.h"
 #include "registry/hive_store.h"
 
 namespace endpointfix::offline {
@@ -50,6 +51,19 @@ bool looks_like_software(RegistryStore& store) {
     store.close(key);
     return true;
 }
+// Writes the hive `store` holds, changes and all, into a new memfd: the new hive, in memory of
+// this process's own until the sink puts it in place.
+Result commit_to_memory(HiveStore& store, NewHive& hive) {
+    hive.fd = memfd_create("new hive", MFD_CLOEXEC);
+    if (hive.fd < 0) return failed("cannot hold the new hive in memory", errno);
+    if (const int error = store.commit(("/proc/self/fd/" + std::to_string(hive.fd)).c_str()))
+        return failed("cannot write the new hive", error);
+    struct stat st;
+    if (fstat(hive.fd, &st) != 0) return failed("cannot write the new hive", errno);
+    hive.size = static_cast<std::uint64_t>(st.st_size);
+    return {};
+}
+
 constexpr char kNotSoftware[] =
     "does not look like a SOFTWARE hive (no Microsoft\\Windows\\CurrentVersion key)";
 
@@ -73,18 +87,17 @@ int print_report(const char* program, const HiveSource& hive, CheckOutput output
 int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, CheckOutput report,
                   bool& wrote) {
     wrote = false;
+    // The sink first: it makes this run the only one that changes the hive (the file binding
+    // locks it), and removes what dead runs left beside it.
+    std::string note;
+    if (const Result claimed = sink.claim(note); !claimed.ok())
+        return refuse(program, hive, claimed.message());
+    if (!note.empty()) say(program, hive.label(), note);
     std::string unopened;
-    const int fd = open_regular_file(hive.file, O_RDWR, unopened);
+    const int fd = open_regular_file(hive.file, O_RDONLY, unopened);
     if (fd < 0) return refuse(program, hive, unopened);
-    // The lock is on the file itself, so that it leaves nothing behind; a file renamed over
-    // the hive while this run waited for it is another file.
-    struct stat held, named;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
-        return refuse(program, hive, "another run is changing it");
-    if (fstat(fd, &held) != 0 || stat(hive.file.c_str(), &named) != 0 ||
-        held.st_ino != named.st_ino || held.st_dev != named.st_dev)
-        return refuse(program, hive, "was replaced while this run opened it; run again");
     const LoadedHive loaded(fd, hive.file);
+    close(fd);
     if (!loaded.refusal().empty()) return refuse(program, hive, loaded.refusal());
     // Read first, as it is: libhivex opens a hive for writing by copying it whole into memory,
     // which a hive with nothing to change is spared.
@@ -106,15 +119,18 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
         if (!store) return refuse(program, hive, not_a_hive());
         WriteRecorder recorder(*store);
         run(recorder);
-        // The report held is printed only once the new file is read back as it says.
-        const SinkResult put =
-            sink.put([&](const char* temp) { return store->commit(temp); },
-                     [&](int written) {
-                         return check_new_hive(written, loaded.state().sequence + 1,
-                                               recorder.writes(), status);
-                     });
+        // The report held is printed only once the new hive is read back as it says, and put
+        // in the old one's place.
+        NewHive made;
+        const Result held = commit_to_memory(*store, made);
+        std::string wrong = held.ok() ? "" : held.message();
+        if (wrong.empty())
+            wrong = check_new_hive(made.fd, loaded.state().sequence + 1, recorder.writes(), status);
+        const SinkResult put = wrong.empty() ? sink.put(made) : SinkResult{};
+        if (made.fd >= 0) close(made.fd);
+        if (!wrong.empty()) return refuse(program, hive, wrong + "; the hive is as it was");
         wrote = put.wrote;
-        if (!put.why.empty()) return refuse(program, hive, put.why);
+        if (!put.result.ok()) return refuse(program, hive, put.result.message());
     }
     if (loaded.recovered())
         say(program, hive.label(),
@@ -147,9 +163,9 @@ int recover_hive(const char* program, const HiveSource& hive, const std::string&
     const LoadedHive loaded(fd, hive.file);
     if (!loaded.refusal().empty())
         return refuse(program, hive, loaded.refusal() + "; " + out + " is not created");
-    if (const std::string why = create_file(out, [&](int to) { return loaded.copy_to(to); });
-        !why.empty()) {
-        say(program, out, why);
+    if (const Result made = create_file(out, [&](int to) { return loaded.copy_to(to); });
+        !made.ok()) {
+        say(program, out, made.message());
         return kBlockedOrUnreadable;
     }
     say(program, hive.label(),
@@ -164,8 +180,16 @@ int serve(const char* program, const Options& options, const HiveSource& hive, H
     wrote = false;
     const CheckOutput report = options.json ? CheckOutput::kJson : CheckOutput::kReport;
     switch (options.mode) {
-        case Mode::kApply:
-            return apply_changes(program, hive, sink, report, wrote);
+        case Mode::kApply: {
+            const int status = apply_changes(program, hive, sink, report, wrote);
+            if (wrote && interrupting_signal() != 0) {
+                // Too late to stop: the run ends as one that made its changes.
+                say(program, hive.label(),
+                    "interrupted after the hive was replaced; it holds the changes");
+                forget_interrupt();
+            }
+            return status;
+        }
         case Mode::kRegFile:
             return print_report(program, hive, CheckOutput::kRegFile);
         case Mode::kRecover:
