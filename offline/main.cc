@@ -6,8 +6,10 @@
 #include <string>
 
 #include "offline/image_launch.h"
+#include "offline/interrupts.h"
 #include "offline/options.h"
 #include "offline/service.h"
+#include "offline/sink/file_sink.h"
 #include "offline/std_streams.h"
 
 int main(int argc, char** argv) {
@@ -27,7 +29,11 @@ int main(int argc, char** argv) {
     }
     if (!options.image.empty()) return offline::start_image_helper(argv);
     const offline::HiveSource hive = offline::resolve_hive_path(options.hive);
-    offline::FileSink sink(hive.file, options.backup);
+    // --apply stops where it can stop whole; the other modes write nothing that a signal could
+    // leave half done, and end at once.
+    if (options.mode == offline::Mode::kApply) offline::note_interrupts();
+    offline::FileSink sink(hive.file, options.backup, offline::interrupting_signal());
     bool wrote = false;
-    return offline::serve("endpointfix-offline", options, hive, sink, wrote);
+    return offline::end_by_interrupt(
+        offline::serve("endpointfix-offline", options, hive, sink, wrote));
 }

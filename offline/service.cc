@@ -1,6 +1,5 @@
 #include "offline/service.h"
 
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +9,9 @@
 #include "app/run.h"
 #include "check/escaped_name.h"
 #include "offline/load/loaded_hive.h"
-#include "offline/sink/replace.h"
+#include "offline/interrupts.h"
+#include "offline/load/read_back.h"
+#include "offline/sink/new_file.h"
 
 namespace endpointfix::offline {
 namespace {
@@ -55,18 +56,13 @@ int print_report(const char* program, const HiveSource& hive, CheckOutput output
 int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, CheckOutput report,
                   bool& wrote) {
     wrote = false;
-    // The lock is on the file itself, so that it leaves nothing behind; a file renamed over
-    // the hive while this run waited for it is another file.
-    const auto lock = [&](int fd) {
-        struct stat held, named;
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0) return Result::refused("another run is changing it");
-        if (fstat(fd, &held) != 0 || stat(hive.file.c_str(), &named) != 0 ||
-            held.st_ino != named.st_ino || held.st_dev != named.st_dev)
-            return Result::refused("was replaced while this run opened it; run again");
-        return Result();
-    };
+    // The sink first: this run becomes the only one that changes the hive (hive_sink.h).
+    std::string note;
+    if (const Result claimed = sink.claim(note); !claimed.ok())
+        return refuse(program, hive, claimed.message());
+    if (!note.empty()) say(program, hive.label(), note);
     Result result;
-    const auto loaded = LoadedHive::open(hive, LoadedHive::Access::kWrite, result, lock);
+    const auto loaded = LoadedHive::open(hive, LoadedHive::Access::kRead, result);
     if (!loaded) return refuse(program, hive, result.message());
     // Read first, as it is: libhivex opens a hive for writing by copying it whole into memory,
     // which a hive with nothing to change is spared.
@@ -88,18 +84,14 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
         if (!store) return refuse(program, hive, result.message());
         WriteRecorder recorder(*store);
         run(recorder);
-        // The report held is printed only once the new hive is proven to hold what it says,
-        // and the file written to hold the new hive.
+        // The report held is printed only once the new hive is proven, and in place.
         NewHive made;
         result = loaded->make_new_hive(*store, recorder.writes(), status, made);
-        if (!result.ok())
-            return refuse(program, hive, result.message() + "; the hive is as it was");
         const SinkResult put =
-            sink.put([&](const char* temp) { return write_new_hive(made, temp).code(); },
-                     [&](int written) { return holds_new_hive(written, made).message(); });
-        close(made.fd);
+            result.ok() ? sink.put(made) : SinkResult{result.and_then_say("; the hive is as it was")};
+        if (made.fd >= 0) close(made.fd);
         wrote = put.wrote;
-        if (!put.why.empty()) return refuse(program, hive, put.why);
+        if (!put.result.ok()) return refuse(program, hive, put.result.message());
     }
     if (loaded->recovered())
         say(program, hive.label(),
@@ -136,10 +128,9 @@ int recover_hive(const char* program, const HiveSource& hive, const std::string&
     if (!loaded)
         return refuse(program, hive,
                       result.message() + (opened ? "; " + out + " is not created" : ""));
-    if (const std::string why =
-            create_file(out, [&](int to) { return loaded->copy_to(to).code(); });
-        !why.empty()) {
-        say(program, out, why);
+    if (const Result made = create_file(out, [&](int to) { return loaded->copy_to(to).code(); });
+        !made.ok()) {
+        say(program, out, made.message());
         return kBlockedOrUnreadable;
     }
     say(program, hive.label(),
@@ -154,8 +145,16 @@ int serve(const char* program, const Options& options, const HiveSource& hive, H
     wrote = false;
     const CheckOutput report = options.json ? CheckOutput::kJson : CheckOutput::kReport;
     switch (options.mode) {
-        case Mode::kApply:
-            return apply_changes(program, hive, sink, report, wrote);
+        case Mode::kApply: {
+            const int status = apply_changes(program, hive, sink, report, wrote);
+            if (wrote && interrupting_signal() != 0) {
+                // Too late to stop: the run ends as one that made its changes.
+                say(program, hive.label(),
+                    "interrupted after the hive was replaced; it holds the changes");
+                forget_interrupt();
+            }
+            return status;
+        }
         case Mode::kRegFile:
             return print_report(program, hive, CheckOutput::kRegFile);
         case Mode::kRecover:

@@ -9,16 +9,16 @@
 
 namespace endpointfix::offline::image {
 
-// Writes the new hive into `folder` (the private folder the hive was copied out into), has it
-// verified there, and writes it back into `image` in place of the hive `read` describes
-// (write_back, with `backup` and `interrupted`).
+// Writes the new hive back into `image` in place of the hive `read` describes (write_back, with
+// `backup` and `interrupted`); `folder` is the private folder the hive was copied out into.
 class ImageSink final : public HiveSink {
 public:
     ImageSink(const std::string& image, const HiveRead& read, const std::string& folder,
               bool backup, const volatile std::sig_atomic_t& interrupted)
         : image_(image), read_(read), folder_(folder), backup_(backup), interrupted_(interrupted) {}
-    SinkResult put(const std::function<int(const char*)>& write,
-                   const std::function<std::string(int fd)>& verify) override;
+    // The image is read into a private copy, which no other run shares: nothing to lock.
+    Result claim(std::string& note) override { return note.clear(), Result{}; }
+    SinkResult put(const NewHive& hive) override;
 
 private:
     const std::string& image_;

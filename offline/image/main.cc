@@ -14,6 +14,7 @@
 #include "offline/image/image_sink.h"
 #include "offline/image/private_folder.h"
 #include "offline/image/write_back.h"
+#include "offline/interrupts.h"
 #include "offline/options.h"
 #include "offline/load/path_parts.h"
 #include "offline/service.h"
@@ -26,9 +27,6 @@ using namespace endpointfix::offline;
 using namespace endpointfix::offline::image;
 
 constexpr char kProgram[] = "endpointfix-offline";
-
-volatile std::sig_atomic_t g_signal = 0;
-void note_signal(int signal) { g_signal = signal; }
 
 int refuse(const std::string& what, const std::string& why) {
     std::fprintf(stderr, "%s: %s\n", kProgram, escaped_name(what + ": " + why).c_str());
@@ -59,7 +57,7 @@ int service(const Options& options) {
     {
         std::string why;
         const auto guest = Guest::open(image, false, why);
-        if (g_signal != 0) return 128 + g_signal;
+        if (interrupting_signal() != 0) return 128 + interrupting_signal();
         if (!guest) return refuse(image, why);
         why = find_installation(*guest, options.root, read.at);
         if (why.empty() && apply && hibernated(*guest)) why = kHibernated;
@@ -68,21 +66,14 @@ int service(const Options& options) {
         if (why.empty()) why = copy_out(*guest, folder.path(), read);
         if (!why.empty()) return refuse(image, why);
     }
-    if (g_signal != 0) return 128 + g_signal;
+    if (interrupting_signal() != 0) return 128 + interrupting_signal();
 
     // Messages and --json name the hive as it stands in the image; the copy is what is read.
     const HiveSource hive{image + ":" + read.at.hive,
                           folder.path() + "/" + split_path(read.at.hive).name, false};
-    ImageSink sink(image, read, folder.path(), options.backup, g_signal);
+    ImageSink sink(image, read, folder.path(), options.backup, interrupting_signal());
     bool wrote = false;
-    const int status = serve(kProgram, options, hive, sink, wrote);
-    if (wrote && g_signal != 0) {
-        // Too late to stop: the image holds the changes, and the run ends as one that made them.
-        refuse(image,
-               "interrupted after the new hive was written back; the image holds the changes");
-        g_signal = 0;
-    }
-    return g_signal != 0 ? 128 + g_signal : status;
+    return serve(kProgram, options, hive, sink, wrote);
 }
 
 }  // namespace
@@ -98,12 +89,7 @@ int main(int argc, char** argv) {
         return kUsage;
     }
     std::signal(SIGPIPE, SIG_IGN);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, note_signal);
-    const int status = service(options);
+    note_interrupts();
     // Everything is removed by now; the signal ends this program as it would have.
-    if (g_signal != 0) {
-        std::signal(g_signal, SIG_DFL);
-        std::raise(g_signal);
-    }
-    return status;
+    return end_by_interrupt(service(options));
 }

@@ -1,40 +1,32 @@
-// Where --apply puts the new hive: a front end's sink, which the service hands the writer of the
-// new hive and the check it must pass before it takes the old one's place.
+// Where --apply puts the new hive: a front end's sink. The file binding replaces a hive file; the
+// image helper's writes the hive back into its disk image. Both replace through one sequence over
+// a Volume (offline/sink/replace.h).
 #pragma once
 
-#include <functional>
+#include <csignal>
+#include <cstdint>
 #include <string>
-#include <utility>
+
+#include "offline/load/new_hive.h"
+#include "offline/result.h"
 
 namespace endpointfix::offline {
 
 struct SinkResult {
-    std::string why;     // empty, or why the hive was not replaced (or only partly made to last)
-    bool wrote = false;  // whether the hive the user knows was replaced
+    Result result;        // why the hive was not replaced (saying whether it is as it was)
+    bool wrote = false;   // whether the hive the user knows was replaced
 };
 
 class HiveSink {
 public:
     virtual ~HiveSink() = default;
-    // Puts a new hive in place of the old one, whole or not at all: `write` writes it at the path
-    // it is given (returning 0 or an errno value), and `verify` accepts it, open at the
-    // descriptor it is given (returning an empty string, or what is wrong with it), before the
-    // old one is replaced. `why` follows the hive's name, and says whether it is as it was.
-    virtual SinkResult put(const std::function<int(const char*)>& write,
-                           const std::function<std::string(int fd)>& verify) = 0;
-};
-
-// The file replace (offline/sink/replace.h): the new hive takes the place of the file at `path`,
-// which stays as PATH.bak with `backup`.
-class FileSink final : public HiveSink {
-public:
-    FileSink(std::string path, bool backup) : path_(std::move(path)), backup_(backup) {}
-    SinkResult put(const std::function<int(const char*)>& write,
-                   const std::function<std::string(int fd)>& verify) override;
-
-private:
-    std::string path_;
-    bool backup_;
+    // Before the hive is read for --apply: takes what makes this run the only one that replaces it
+    // (the file binding locks the hive) and removes what only a dead run can have left beside it,
+    // setting `note` to one line that says so where there was any. A failure is a refusal: nothing
+    // is to be written.
+    virtual Result claim(std::string& note) = 0;
+    // Puts `hive` in place of the old one, whole or not at all (offline/sink/replace.h).
+    virtual SinkResult put(const NewHive& hive) = 0;
 };
 
 }  // namespace endpointfix::offline

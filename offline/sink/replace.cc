@@ -1,111 +1,139 @@
 #include "offline/sink/replace.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <cctype>
 #include <cerrno>
-#include <cstring>
+#include <functional>
+#include <random>
 
-#include "offline/sink/file_security.h"
-#include "offline/sink/held_signals.h"
-#include "offline/sink/hive_sink.h"
 #include "offline/load/path_parts.h"
+#include "offline/sink/held_signals.h"
+#include "offline/sink/posix_volume.h"
+#include "offline/sink/security.h"
 
 namespace endpointfix::offline {
 namespace {
 
-std::string failed(const char* what, int error) {
-    return std::string(what) + ": " + std::strerror(error);
+constexpr char kMark[] = ".endpointfix-";
+constexpr std::size_t kLetters = 6;
+constexpr char kAsItWas[] = "; the hive is as it was";
+
+std::string temporary_name(const std::string& hive_name) {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::mt19937 random{std::random_device{}()};
+    std::string name = "." + hive_name + kMark;
+    for (std::size_t i = 0; i < kLetters; ++i) name += kAlphabet[random() % (sizeof(kAlphabet) - 1)];
+    return name;
 }
 
-// The new file, flushed, with the old one's mode, owner and security, and as `verify` wants it.
-// The security comes last: a change of owner or mode may rewrite an ACL.
-std::string finish_new_file(const char* temp, const std::string& path, const struct stat& old,
-                            const std::function<std::string(int)>& verify) {
-    const int fd = open(temp, O_RDWR | O_CLOEXEC);
-    if (fd < 0) return failed("cannot reopen the new hive", errno);
-    std::string why;
-    if (fchown(fd, old.st_uid, old.st_gid) != 0) why = failed("cannot keep the owner", errno);
-    if (why.empty() && fchmod(fd, old.st_mode & 07777) != 0)
-        why = failed("cannot keep the mode", errno);
-    if (why.empty()) why = copy_security(path, fd);
-    if (why.empty() && fsync(fd) != 0) why = failed("cannot flush the new hive", errno);
-    if (why.empty()) why = verify(fd);
-    close(fd);
-    return why;
+// Creates the new file beside `target`, under a name no other file has, and sets `temp` to it.
+Result create_beside(Volume& volume, const std::string& target, std::string& temp) {
+    Result made;
+    for (int tries = 0; tries < 16; ++tries) {
+        const std::string path = sibling_path(target, temporary_name(split_path(target).name));
+        made = volume.create(path);
+        if (made.ok()) temp = path;
+        if (made.code() != EEXIST) break;
+    }
+    return made;
+}
+
+// The old hive's security, where it is a regular file, and no backup is in the way.
+Result read_old(Volume& volume, const std::string& target, bool backup, Security& security) {
+    if (const Result read = read_security(volume, target, security); !read.ok()) return read;
+    if (!security.facts.regular) return Result::refused("is not a regular file");
+    if (!backup) return {};
+    FileFacts facts;
+    const Result there = volume.stat(target + ".bak", facts);
+    if (there.ok()) return Result::refused(target + ".bak is there already");
+    return there.code() == ENOENT ? Result{} : there;
+}
+
+Result read_back(Volume& volume, const std::string& temp, const std::string& want) {
+    std::string digest;
+    if (const Result read = volume.sha256(temp, digest); !read.ok()) return read;
+    if (digest != want) return Result::refused("the new hive does not read back as written");
+    return {};
+}
+
+// The rename, and the folder's sync after it, with the signals that end a process held: none
+// may end the run between them, and one that came before the rename stops it.
+Result put_in_place(Volume& volume, const std::string& temp, const std::string& target,
+                    const volatile std::sig_atomic_t& interrupted, bool& wrote) {
+    const HeldSignals held;
+    if (interrupted != 0) return Result::refused("interrupted");
+    if (const Result renamed = volume.rename(temp, target); !renamed.ok()) return renamed;
+    wrote = true;
+    const Result synced = volume.sync_folder(split_path(target).folder);
+    if (!synced.ok()) return {synced.code(), "replaced the hive, but " + synced.message()};
+    return {};
 }
 
 }  // namespace
 
-std::string replace_file(const std::string& path, bool backup,
-                         const std::function<int(const char*)>& write,
-                         const std::function<std::string(int fd)>& verify, bool& replaced) {
-    replaced = false;
-    struct stat old;
-    const auto untouched = [](const std::string& why) { return why + "; the hive is as it was"; };
-    if (stat(path.c_str(), &old) != 0) return untouched(failed("cannot stat the hive", errno));
-    const PathParts parts = split_path(path);
-    const std::string bak = path + ".bak";
-    std::string temp = sibling_path(path, "." + parts.name + ".endpointfix-XXXXXX");
-
-    const HeldSignals held;
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) return untouched(failed("cannot create a file beside the hive", errno));
-    close(fd);
-    std::string why;
-    if (const int error = write(temp.c_str()); error != 0)
-        why = failed("cannot write the new hive", error);
-    if (why.empty()) why = finish_new_file(temp.c_str(), path, old, verify);
-    bool linked = false;
-    if (why.empty() && backup) {
-        linked = link(path.c_str(), bak.c_str()) == 0;
-        if (!linked) why = failed(("cannot keep the backup " + bak).c_str(), errno);
-    }
-    if (why.empty() && rename(temp.c_str(), path.c_str()) != 0)
-        why = failed("cannot replace the hive", errno);
-    if (!why.empty()) {
-        unlink(temp.c_str());
-        if (linked) unlink(bak.c_str());
-        return untouched(why);
-    }
-    replaced = true;
-    // The rename is done; flushing the folder makes it last through a power cut.
-    const int dir = open(parts.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool synced = dir >= 0 && fsync(dir) == 0;
-    if (dir >= 0) close(dir);
-    return synced ? "" : failed("replaced the hive, but cannot flush its folder", errno);
+bool is_leftover_of(const std::string& hive_name, const std::string& file_name) {
+    const std::string prefix = "." + hive_name + kMark;
+    if (file_name.size() != prefix.size() + kLetters || file_name.compare(0, prefix.size(), prefix))
+        return false;
+    for (std::size_t i = prefix.size(); i < file_name.size(); ++i)
+        if (!std::isalnum(static_cast<unsigned char>(file_name[i]))) return false;
+    return true;
 }
 
-SinkResult FileSink::put(const std::function<int(const char*)>& write,
-                         const std::function<std::string(int fd)>& verify) {
+SinkResult replace_hive(Volume& volume, const std::string& target, const NewHive& hive,
+                        bool backup, const volatile std::sig_atomic_t& interrupted) {
+    Security security;
+    std::string want, temp;
+    bool linked = false;
+    const std::function<Result()> steps[] = {
+        [&] { return read_old(volume, target, backup, security); },
+        [&] { return sha256_of(hive.fd, hive.size, want); },
+        [&] { return create_beside(volume, target, temp); },
+        [&] { return give_security(volume, temp, security); },  // before any byte of the hive
+        [&] { return volume.write(temp, hive.fd, hive.size); },
+        [&] { return keep_security_after_write(volume, temp, security); },
+        [&] { return volume.sync(temp); },
+        [&] { return read_back(volume, temp, want); },
+        [&] {
+            const Result kept = backup ? volume.link(target, target + ".bak") : Result{};
+            linked = backup && kept.ok();
+            return kept;
+        },
+    };
     SinkResult result;
-    result.why = replace_file(path_, backup_, write, verify, result.wrote);
+    for (const auto& step : steps) {
+        result.result = interrupted != 0 ? Result::refused("interrupted") : step();
+        if (!result.result.ok()) break;
+    }
+    if (result.result.ok())
+        result.result = put_in_place(volume, temp, target, interrupted, result.wrote);
+    if (result.wrote) return result;
+    std::string left;
+    if (!temp.empty() && !volume.remove(temp).ok()) left = temp;
+    if (linked && !volume.remove(target + ".bak").ok()) left += (left.empty() ? "" : " and ") + target + ".bak";
+    result.result = result.result.and_then_say(
+        kAsItWas + (left.empty() ? "" : ", but " + left + " could not be removed"));
     return result;
 }
 
-std::string create_file(const std::string& path, const std::function<int(int fd)>& write) {
-    const PathParts parts = split_path(path);
-    std::string temp = sibling_path(path, "." + parts.name + ".endpointfix-XXXXXX");
-    const HeldSignals held;
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) return failed("cannot create a file beside it", errno);
-    const mode_t mask = umask(0);
-    umask(mask);
-    std::string why;
-    if (const int error = write(fd); error != 0) why = failed("cannot write it", error);
-    if (why.empty() && fchmod(fd, 0666 & ~mask) != 0) why = failed("cannot set its mode", errno);
-    if (why.empty() && fsync(fd) != 0) why = failed("cannot flush it", errno);
-    close(fd);
-    if (why.empty() && link(temp.c_str(), path.c_str()) != 0)
-        why = errno == EEXIST ? "exists already, and is not overwritten"
-                              : failed("cannot create it", errno);
-    unlink(temp.c_str());
-    if (!why.empty()) return why;
-    const int dir = open(parts.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool synced = dir >= 0 && fsync(dir) == 0;
-    if (dir >= 0) close(dir);
-    return synced ? "" : failed("created, but cannot flush its folder", errno);
+Result remove_leftovers(Volume& volume, const std::string& target, std::string& note) {
+    note.clear();
+    const PathParts parts = split_path(target);
+    std::vector<std::string> names;
+    if (const Result listed = volume.list(parts.folder, names); !listed.ok()) return listed;
+    int removed = 0;
+    for (const auto& name : names) {
+        FileFacts facts;
+        const std::string path = sibling_path(target, name);
+        if (!is_leftover_of(parts.name, name) || !volume.stat(path, facts).ok() || !facts.regular)
+            continue;
+        if (const Result gone = volume.remove(path); !gone.ok()) return gone;
+        ++removed;
+    }
+    if (removed == 1) note = "removed a file left beside it by a run that was stopped";
+    if (removed > 1)
+        note = "removed " + std::to_string(removed) + " files left beside it by runs that were stopped";
+    return {};
 }
 
 }  // namespace endpointfix::offline

@@ -1,30 +1,42 @@
-// Replacing a hive file so that no failure can leave it half written.
+// Replacing a hive so that no failure, kill or signal can leave it half written, or leave its bytes
+// where more may read them than may read the hive. Written once, over a Volume, for a hive file and
+// for a hive in a disk image.
 #pragma once
 
-#include <functional>
+#include <csignal>
 #include <string>
+
+#include "offline/result.h"
+#include "offline/sink/hive_sink.h"
+#include "offline/sink/volume.h"
 
 namespace endpointfix::offline {
 
-// Replaces the file at `path` with a new one, which `write` writes at the path it is given
-// (returning 0 or an errno value) and `verify` accepts (returning an empty string, or what is
-// wrong with it). The new file is written in the same folder, given the old one's owner, mode
-// and security (offline/sink/file_security.h: where one cannot be kept, nothing is replaced), flushed
-// to disk, and renamed over the old one, and the folder is flushed. With `backup`,
-// the old file stays as PATH.bak (which must not exist yet). Signals that would end the process
-// wait until it is done. Returns an empty string, or the reason it failed, which says whether the
-// file at `path` is as it was (then nothing is left beside it) or was replaced all the same (only
-// the folder's flush failed; `replaced` says which).
-std::string replace_file(const std::string& path, bool backup,
-                         const std::function<int(const char*)>& write,
-                         const std::function<std::string(int fd)>& verify, bool& replaced);
+// The prefix and suffix of the temporary files the replace makes beside a hive NAME:
+// ".NAME.endpointfix-XXXXXX", six letters or digits. Only a run of this program makes such names.
+bool is_leftover_of(const std::string& hive_name, const std::string& file_name);
 
-// Creates the file at `path`, which must not exist, whole or not at all: `write` writes it at
-// the descriptor it is given (returning 0 or an errno value) in a new file in the same folder,
-// which is flushed to disk, given the mode new files get, and linked as `path` (which fails where
-// `path` exists by then); the folder is flushed. Signals that would end the process wait until
-// it is done. Returns an empty string, or the reason it failed: then `path` was not created,
-// unless the reason says that only the folder could not be flushed.
-std::string create_file(const std::string& path, const std::function<int(int fd)>& write);
+// Replaces the file at `target` on `volume` with `hive`, in this order:
+//  1. a new file beside it, with a name is_leftover_of knows (owner only, where there are modes);
+//  2. the old file's security given to it and read back: owner, mode, every extended attribute
+//     but the two below (the POSIX ACL, ntfs-3g's system.ntfs_acl among them). No byte of the
+//     hive is written before;
+//  3. the data written;
+//  4. ntfs-3g's system.ntfs_attrib and system.ntfs_crtime, which writing may change, set and read
+//     back;
+//  5. synced, and read back by SHA-256 against `hive`;
+//  6. with `backup`, TARGET.bak linked to the old file (it must not exist); the new file renamed
+//     over TARGET; the folder synced.
+// Until the rename, `interrupted` set (by a signal handler) stops it: the new file is removed and
+// the hive is as it was. From the rename to the folder's sync, the signals that end a process are
+// held. A failure undoes what was done (the new file and the link removed); `wrote` says whether
+// the rename was done. The message follows the hive's name and says whether it is as it was.
+SinkResult replace_hive(Volume& volume, const std::string& target, const NewHive& hive,
+                        bool backup, const volatile std::sig_atomic_t& interrupted);
+
+// Removes the files beside `target` that is_leftover_of names: left by runs that died. Call it only
+// while holding what makes this run the only one (HiveSink::claim). `note` says, in one line, how
+// many were removed, where any were.
+Result remove_leftovers(Volume& volume, const std::string& target, std::string& note);
 
 }  // namespace endpointfix::offline
