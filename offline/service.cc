@@ -110,8 +110,8 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
         const SinkResult put =
             sink.put([&](const char* temp) { return store->commit(temp); },
                      [&](int written) {
-                         return check_new_hive(written, loaded.state().sequence + 1,
-                                               recorder.writes(), status);
+                         return check_new_hive(written, loaded.state().sequence + 1, recorder,
+                                               status, loaded.path());
                      });
         wrote = put.wrote;
         if (!put.why.empty()) return refuse(program, hive, put.why);

@@ -29,6 +29,7 @@ BaseBlock parse_base_block(Bytes bytes, std::size_t whole) {
                                                            : BaseBlock::Fault::kWrongChecksum;
     b.sequence1 = u32(p + kSequence1), b.sequence2 = u32(p + kSequence2);
     b.file_type = u32(p + kFileType), b.bins_size = u32(p + kBins), b.flags = u32(p + kFlags);
+    b.stamp = u32(p + kStamp) | std::uint64_t{u32(p + kStamp + 4)} << 32;
     return b;
 }
 
@@ -55,7 +56,7 @@ HiveFileState check_hive_file(Bytes head, std::uint64_t file_size) {
     const std::uint8_t* bin = head.data() + kBaseBlockSize;
     if (head.size() < kBaseBlockSize + 32 || std::memcmp(bin, "hbin", 4) != 0 || u32(bin + 4) != 0)
         return {"has a damaged first bin"};
-    return {"", b.dirty(), b.sequence1, kBaseBlockSize + b.bins_size};
+    return {"", b.dirty(), b.sequence1, kBaseBlockSize + b.bins_size, b.stamp};
 }
 
 }  // namespace endpointfix::offline
