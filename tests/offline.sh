@@ -112,6 +112,21 @@ expect "apply through a link: status, target, link, backups" \
 cp "$tmp/clean" "$tmp/t/full" && status=0 && "$program" --apply "$tmp/t/full" >/dev/full 2>"$tmp/err" || status=$?
 expect "apply with its report lost" "$status $(cmp -s "$tmp/clean" "$tmp/t/full" || echo changed) $(cat "$tmp/err")" \
     "4 changed endpointfix-offline: the changes were made; the report could not be written in full"
+# Changes made where part of the store cannot be read (a key whose name Windows-1252 cannot spell,
+# not found by the name it is listed by): status 2, as a refusal's, told apart on stderr and by
+# the JSON document's "written", which the report alone does not have.
+{ cat "$tmp/store.reg"; printf '\n[%s\\Capture\\{snow ☃}]\n"DeviceState"=dword:00000000\n' "$AUDIO_KEY"; } >"$tmp/part.reg"
+hive_from_reg "$maker" "$tmp/part.reg" "$tmp/t/part" || exit 1
+run --json "$tmp/t/part"
+expect "report, part unreadable: status, written" "$status $(jq 'has("written")' "$tmp/out")" "2 false"
+for round in first second; do
+    before=$(state "$tmp/t/part") && run --apply --json "$tmp/t/part"
+    got="$status $(jq -r '"\(.written) \(.unreadable | length) \(.status)"' "$tmp/out") $(cat "$tmp/err")"
+    want="2 true 1 2 endpointfix-offline: $tmp/t/part: the changes were made; part of the store cannot be read"
+    [ "$round" = second ] && want="2 false 1 2 " && expect "apply, part unreadable, again: hive" "$(state "$tmp/t/part")" "$before"
+    expect "apply, part unreadable, $round: status, written, unreadable, stderr" "$got" "$want"
+done
+
 # Hives that are not SOFTWARE hives are refused; a SOFTWARE hive without the store has nothing to change.
 "$maker" "$tmp/empty"
 printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\ControlSet001\\Control]\n"Current"=dword:00000001\n' >"$tmp/system.reg"
