@@ -255,34 +255,32 @@ Status HiveStore::last_write(KeyHandle key, std::uint64_t& filetime) {
 bool HiveStore::moved_keys(HiveStore& before, HiveStore& after, std::vector<std::string>& moved) {
     hive_h* const a = before.hive_->h;
     hive_h* const b = after.hive_->h;
+    // Keys pair up by their places in the two trees; names are read only to say which moved.
     struct Pair {
         hive_node_h a, b;
         std::size_t depth;
-        std::string name;
     };
-    std::vector<Pair> pending{{hivex_root(a), hivex_root(b), 0, "SOFTWARE"}};
-    std::vector<std::string> path;  // the names down to the key taken last, in Windows-1252
+    std::vector<Pair> pending{{hivex_root(a), hivex_root(b), 0}};
+    std::vector<hive_node_h> path;  // the keys down to the one taken last
     std::unordered_set<hive_node_h> seen;  // a damaged hive may list a key twice, or its ancestor
     std::vector<hive_node_h> under_a, under_b;
     while (!pending.empty()) {
-        const Pair p = std::move(pending.back());
+        const Pair p = pending.back();
         pending.pop_back();
         path.resize(p.depth);
-        path.push_back(p.depth == 0 ? p.name : utf8_to_ansi(p.name));
+        path.push_back(p.b);
         if (!seen.insert(p.b).second) continue;
         if (hivex_node_timestamp(a, p.a) != hivex_node_timestamp(b, p.b)) {
-            std::string joined = path[0];
-            for (std::size_t i = 1; i < path.size(); ++i) joined += "\\" + path[i];
+            std::string joined = "SOFTWARE";
+            for (std::size_t i = 1; i < path.size(); ++i)
+                joined += "\\" + utf8_to_ansi(name_of(b, path[i]));
             moved.push_back(joined);
         }
         const bool listed = list_children(a, p.a, under_a);
         if (list_children(b, p.b, under_b) != listed || under_a.size() != under_b.size())
             return false;
-        for (std::size_t i = under_a.size(); i-- > 0;) {
-            std::string name = name_of(b, under_b[i]);
-            if (name != name_of(a, under_a[i])) return false;
-            pending.push_back({under_a[i], under_b[i], p.depth + 1, std::move(name)});
-        }
+        for (std::size_t i = under_a.size(); i-- > 0;)
+            pending.push_back({under_a[i], under_b[i], p.depth + 1});
     }
     return true;
 }

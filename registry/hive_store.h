@@ -51,9 +51,9 @@ public:
     Status last_write(KeyHandle key, std::uint64_t& filetime);
 
     // The keys whose last-write times differ between two hives that hold the same keys (one
-    // written from the other), by their paths below kLocalMachine ("SOFTWARE\..."). Returns
-    // false where the two do not hold the same keys in the same order, or either cannot be read
-    // where the other can.
+    // written from the other), by their paths below kLocalMachine ("SOFTWARE\..."); keys pair
+    // up by their places in the two trees. Returns false where the trees differ in shape, or
+    // either cannot be read where the other can.
     static bool moved_keys(HiveStore& before, HiveStore& after, std::vector<std::string>& moved);
 
 private:
