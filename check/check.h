@@ -27,6 +27,9 @@ struct CheckOptions {
     // nothing is blocked or unreadable.
     bool applying = false;
     std::uint32_t* changes = nullptr;  // where set, receives the number of changes
+    // The JSON document says whether the hive was written ("written": true where there are
+    // changes to make), for a caller that prints it only once the changes are written.
+    bool says_written = false;
     const char* source = "registry";   // what the JSON says was read: UTF-8 (a file's path)
 };
 

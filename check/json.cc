@@ -161,6 +161,9 @@ void JsonPrinter::unreadable(const char* path, bool listing, const char* reason)
 }
 
 bool JsonPrinter::finish(const CheckSummary& s) {
+    const char* written = !options_.says_written ? ""
+                          : s.changes != 0     ? "\"written\": true,\n"
+                                               : "\"written\": false,\n";
     std::fprintf(out_, "%s],\n\"unreadable\": [", endpoints_ ? "\n" : "");
     for (Unreadable* u = first_; u; u = u->next) {
         std::fprintf(out_, "%s\n{\"key\": ", u == first_ ? "" : ",");
@@ -169,9 +172,9 @@ bool JsonPrinter::finish(const CheckSummary& s) {
     }
     std::fprintf(out_,
                  "%s],\n\"summary\": {\"endpoints\": %u, \"matched\": %u, \"changes\": %u, "
-                 "\"blocked\": %u, \"unreadable\": %u%s},\n\"status\": %d}\n",
+                 "\"blocked\": %u, \"unreadable\": %u%s},\n%s\"status\": %d}\n",
                  first_ ? "\n" : "", s.endpoints, s.matched, s.changes, s.blocked, s.unreadable,
-                 s.no_store ? ", \"no_store\": true" : "", s.status);
+                 s.no_store ? ", \"no_store\": true" : "", written, s.status);
     return !lost_;
 }
 

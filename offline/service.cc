@@ -77,6 +77,7 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
     std::uint32_t changes = 0;
     CheckOptions options{report, program, true, true, &changes};
     options.source = hive.name.c_str();
+    options.says_written = true;
     const int status = run_check(*store, *store, held_report, options);
     if (status == kOutputFailed) return refuse(program, hive, "cannot hold the report");
     if (changes != 0) {
@@ -86,7 +87,7 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
         run(recorder);
         // The report held is printed only once the new hive is proven, and in place.
         NewHive made;
-        result = loaded->make_new_hive(*store, recorder.writes(), status, made);
+        result = loaded->make_new_hive(*store, recorder, status, made);
         const SinkResult put =
             result.ok() ? sink.put(made) : SinkResult{result.and_then_say("; the hive is as it was")};
         if (made.fd >= 0) close(made.fd);
@@ -109,6 +110,9 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
                                   : "the report could not be written in full");
         return kOutputFailed;
     }
+    // The same status as a refusal, which wrote nothing: said apart here.
+    if (status == kBlockedOrUnreadable && changes != 0)
+        say(program, hive.label(), "the changes were made; part of the store cannot be read");
     return status == kBlockedOrUnreadable ? status : 0;
 }
 

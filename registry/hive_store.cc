@@ -7,11 +7,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string_view>
 #include <type_traits>
+#include <unordered_set>
 #include <vector>
 
 #include "registry/code_page.h"
+#include "registry/hive_times.h"
 
 namespace endpointfix {
 namespace {
@@ -33,6 +36,21 @@ bool is_string(StoredType type) {
     return type == hive_t_REG_SZ || type == hive_t_REG_EXPAND_SZ || type == hive_t_REG_MULTI_SZ;
 }
 
+// A key's subkeys in the hive's order; false where they cannot be listed.
+bool list_children(hive_h* h, hive_node_h node, std::vector<hive_node_h>& out) {
+    out.clear();
+    const Malloced<hive_node_h> children(hivex_node_children(h, node));
+    if (!children) return false;
+    for (const hive_node_h* c = children.get(); *c != 0; ++c) out.push_back(*c);
+    return true;
+}
+
+// A key's name as the hive holds it (UTF-8 here), or "" where it cannot be read.
+std::string name_of(hive_h* h, hive_node_h node) {
+    const Malloced<char> utf8(hivex_node_name(h, node));
+    return utf8 ? utf8.get() : "";
+}
+
 }  // namespace
 
 struct HiveStore::Hive {
@@ -52,6 +70,7 @@ struct HiveStore::Hive {
     hive_h* h;
     std::vector<OpenKey> keys;  // handle k is slot k - 1
     Listed listed;
+    std::set<hive_node_h> changed;  // keys a value was set in: stamped on commit
 
     ~Hive() { hivex_close(h); }
 
@@ -189,7 +208,9 @@ Status HiveStore::write_value(KeyHandle key, const char* name, ValueType type,
     std::string utf8 = ansi_to_utf8(name);
     const hive_set_value value{utf8.data(), static_cast<hive_type>(type), bytes.size(),
                                bytes.data()};
-    return hivex_node_set_value(hive_->h, node, &value, 0) == 0 ? kSuccess : kRegistryCorrupt;
+    if (hivex_node_set_value(hive_->h, node, &value, 0) != 0) return kRegistryCorrupt;
+    hive_->changed.insert(node);
+    return kSuccess;
 }
 
 Status HiveStore::close(KeyHandle key) {
@@ -216,8 +237,52 @@ Status HiveStore::create_key(const char* path) {
 
 int HiveStore::commit(const char* path) {
     errno = 0;
-    if (hivex_commit(hive_->h, path, 0) == 0) return 0;
-    return errno != 0 ? errno : EIO;
+    if (hivex_commit(hive_->h, path, 0) != 0) return errno != 0 ? errno : EIO;
+    // A node handle is the offset of the key's cell in the file, base block included.
+    return stamp_hive_file(path, {hive_->changed.begin(), hive_->changed.end()}, filetime_now());
+}
+
+Status HiveStore::last_write(KeyHandle key, std::uint64_t& filetime) {
+    const hive_node_h node = hive_->node(key);
+    if (node == 0) return kInvalidHandle;
+    errno = 0;
+    const std::int64_t time = hivex_node_timestamp(hive_->h, node);
+    if (time == -1 && errno != 0) return kRegistryCorrupt;
+    filetime = static_cast<std::uint64_t>(time);
+    return kSuccess;
+}
+
+bool HiveStore::moved_keys(HiveStore& before, HiveStore& after, std::vector<std::string>& moved) {
+    hive_h* const a = before.hive_->h;
+    hive_h* const b = after.hive_->h;
+    // Keys pair up by their places in the two trees; names are read only to say which moved.
+    struct Pair {
+        hive_node_h a, b;
+        std::size_t depth;
+    };
+    std::vector<Pair> pending{{hivex_root(a), hivex_root(b), 0}};
+    std::vector<hive_node_h> path;  // the keys down to the one taken last
+    std::unordered_set<hive_node_h> seen;  // a damaged hive may list a key twice, or its ancestor
+    std::vector<hive_node_h> under_a, under_b;
+    while (!pending.empty()) {
+        const Pair p = pending.back();
+        pending.pop_back();
+        path.resize(p.depth);
+        path.push_back(p.b);
+        if (!seen.insert(p.b).second) continue;
+        if (hivex_node_timestamp(a, p.a) != hivex_node_timestamp(b, p.b)) {
+            std::string joined = "SOFTWARE";
+            for (std::size_t i = 1; i < path.size(); ++i)
+                joined += "\\" + utf8_to_ansi(name_of(b, path[i]));
+            moved.push_back(joined);
+        }
+        const bool listed = list_children(a, p.a, under_a);
+        if (list_children(b, p.b, under_b) != listed || under_a.size() != under_b.size())
+            return false;
+        for (std::size_t i = under_a.size(); i-- > 0;)
+            pending.push_back({under_a[i], under_b[i], p.depth + 1});
+    }
+    return true;
 }
 
 }  // namespace endpointfix

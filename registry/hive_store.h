@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "registry/registry_store.h"
 #include "registry/store_inspector.h"
@@ -40,9 +41,20 @@ public:
     // kLocalMachine, "SOFTWARE\...") that are missing.
     Status create_key(const char* path);
 
-    // Writes the hive, with every change made, as a new file at `path` (created or truncated).
+    // Writes the hive, with every change made, as a new file at `path` (created or truncated),
+    // stamped with the time of the commit as Windows stamps a hive it writes: the base block,
+    // and each key a value was set in since the hive was opened (registry/hive_times.h).
     // Returns 0, or an errno value.
     int commit(const char* path);
+
+    // The last-write time of an open key, as a FILETIME.
+    Status last_write(KeyHandle key, std::uint64_t& filetime);
+
+    // The keys whose last-write times differ between two hives that hold the same keys (one
+    // written from the other), by their paths below kLocalMachine ("SOFTWARE\..."); keys pair
+    // up by their places in the two trees. Returns false where the trees differ in shape, or
+    // either cannot be read where the other can.
+    static bool moved_keys(HiveStore& before, HiveStore& after, std::vector<std::string>& moved);
 
 private:
     struct Hive;

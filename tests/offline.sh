@@ -19,6 +19,8 @@ run() { status=0; "$program" "$@" >"$tmp/out" 2>"$tmp/err" || status=$?; }
 lines() { hivexregedit --export --prefix 'HKEY_LOCAL_MACHINE\SOFTWARE' "$1" '\Microsoft\Windows\CurrentVersion\MMDevices\Audio' |
     sed 's/=hex(3):/=hex:/' | reg_lines "$AUDIO_KEY" | grep -v -F -e '{long}' -e '{accent}'; }
 state() { [ -f "$1" ] && sha256sum <"$1" | cut -c1-16; ls -A "$(dirname "$1")" | paste -sd' '; }
+# What reglookup reads, sorted; the keys' last-write times, which a change moves, left out.
+lookup() { reglookup -H "$1" 2>/dev/null | sed 's/^\(.*,KEY,,\).*/\1/' | LC_ALL=C sort; }
 
 # A 200-character description (402 bytes as UTF-16) still reads back in 256 bytes, and matches;
 # so does one with a letter beyond ASCII, stored as UTF-16 and compared as Windows-1252.
@@ -62,13 +64,32 @@ cp "$tmp/clean" "$tmp/applied" && run --apply --json "$tmp/applied"
 expect "--apply --json: status, states" "$status $(json_states <"$tmp/out")" "0 $(report_states made <"$tmp/report")"
 run --json "$tmp/applied"
 expect "--json after --apply" "$status $(jq -r '[.endpoints[].values[].state] | unique | join(" ")' "$tmp/out")" "0 ok"
+# Last-write times, every key's at 2020-01-01 first: --apply moves those of the keys it set values
+# in to the time of the change, and no other key's, as reglookup reads them; the base block and
+# its copy in the first bin's header are stamped with that time too.
+cp "$tmp/clean" "$tmp/timed" && perl -e 'open F, "+<", $ARGV[0]; local $/; my $d = <F>;
+    for (my $b = 4096; $b < length $d; $b += unpack "V", substr($d, $b + 8, 4)) {
+        for (my $c = $b + 32; $c < $b + unpack("V", substr($d, $b + 8, 4)); $c += abs unpack "l<", substr($d, $c, 4)) {
+            substr($d, $c + 8, 8) = pack "Q<", 132223104000000000 if substr($d, $c + 4, 2) eq "nk" } }
+    seek F, 0, 0; print F $d' "$tmp/timed"
+key_times() { reglookup -i -t KEY "$1" 2>/dev/null | awk -F, -v from="$from" -v to="$to" \
+    'NR > 1 && $4 != "2020-01-01 00:00:00" { print $1, ($4 >= from && $4 <= to ? "now" : $4) }' | LC_ALL=C sort; }
+stamp_at() { date -u -d "@$(($(od -An -tu8 -j"$2" -N8 "$1") / 10000000 - 11644473600))" '+%F %T' |
+    awk -v from="$from" -v to="$to" '{ print ($0 >= from && $0 <= to ? "now" : $0) }'; }
+from=2020-01-01 to=2020-01-01 && expect "last-write times before --apply" "$(key_times "$tmp/timed")" ""
+from=$(date -u '+%F %T') && run --apply "$tmp/timed" && to=$(date -u '+%F %T')
+expect "last-write times after --apply: status, keys moved" "$status
+$(key_times "$tmp/timed")" "0
+$( (sed -E 's/^. \[([^]]*)\].*/\1/' "$here/e2e/changes.txt"; printf '%s\n' 'Capture\{long}' 'Capture\{accent}') |
+    tr '\\' / | sed 's|^\(.*\)$|/Microsoft/Windows/CurrentVersion/MMDevices/Audio/\1 now|' | LC_ALL=C sort -u)"
+expect "base block and first bin stamped" "$(stamp_at "$tmp/timed" 12) $(stamp_at "$tmp/timed" 4116)" "now now"
 run --reg "$hive" && cp "$tmp/out" "$tmp/plan.reg"
-before=$(lines "$hive") lookup_before=$(reglookup -H "$hive" 2>/dev/null | LC_ALL=C sort)
+before=$(lines "$hive") lookup_before=$(lookup "$hive")
 stamp=$(stat -c %y "$hive")
 run --apply --backup "$hive"
 expect "apply status" "$status" 0
 expect "changes made by --apply" "$(store_changes "$before" "$(lines "$hive")")" "$(cat "$here/e2e/changes.txt")"
-expect "values reglookup sees changed" "$(diff <(echo "$lookup_before") <(reglookup -H "$hive" 2>/dev/null | LC_ALL=C sort) |
+expect "values reglookup sees changed" "$(diff <(echo "$lookup_before") <(lookup "$hive") |
     sed -n 's|^[<>] /Microsoft/Windows/CurrentVersion/MMDevices/Audio/||p' | cut -d, -f1 | LC_ALL=C sort -u)" \
     "$( (sed -E 's/^. \[([^]]*)\] "([^"]*)".*/\1\\\2/' "$here/e2e/changes.txt"; printf '%s\n' 'Capture\{long}\DeviceState' 'Capture\{accent}\DeviceState') | tr '\\' / | sed 's/,/%2C/' | LC_ALL=C sort -u)"
 expect "the backup" "$(cmp "$tmp/clean" "$hive.bak" && echo same)" same
@@ -96,6 +117,20 @@ expect "apply through a link: status, target, link, backups" \
 cp "$tmp/clean" "$tmp/t/full" && status=0 && "$program" --apply "$tmp/t/full" >/dev/full 2>"$tmp/err" || status=$?
 expect "apply with its report lost" "$status $(cmp -s "$tmp/clean" "$tmp/t/full" || echo changed) $(cat "$tmp/err")" \
     "4 changed endpointfix-offline: the changes were made; the report could not be written in full"
+# Changes made where part of the store cannot be read (a key whose name Windows-1252 cannot spell,
+# not found by the name it is listed by): status 2, as a refusal's, told apart on stderr and by
+# the JSON document's "written", which the report alone does not have.
+{ cat "$tmp/store.reg"; printf '\n[%s\\Capture\\{snow ☃}]\n"DeviceState"=dword:00000000\n' "$AUDIO_KEY"; } >"$tmp/part.reg"
+hive_from_reg "$maker" "$tmp/part.reg" "$tmp/t/part" || exit 1
+run --json "$tmp/t/part"
+expect "report, part unreadable: status, written" "$status $(jq 'has("written")' "$tmp/out")" "2 false"
+for round in first second; do
+    before=$(state "$tmp/t/part") && run --apply --json "$tmp/t/part"
+    got="$status $(jq -r '"\(.written) \(.unreadable | length) \(.status)"' "$tmp/out") $(cat "$tmp/err")"
+    want="2 true 1 2 endpointfix-offline: $tmp/t/part: the changes were made; part of the store cannot be read"
+    [ "$round" = second ] && want="2 false 1 2 " && expect "apply, part unreadable, again: hive" "$(state "$tmp/t/part")" "$before"
+    expect "apply, part unreadable, $round: status, written, unreadable, stderr" "$got" "$want"
+done
 
 # Hives that are not SOFTWARE hives are refused; a SOFTWARE hive without the store has nothing to change.
 "$maker" "$tmp/empty"
@@ -138,7 +173,7 @@ expect "a name with controls: status, lines, escaped" "$status $(wc -l <"$tmp/er
 
 # Dirty hives, made from the clean hive and two later states of it: each mode reads the hive as
 # Windows loads it, logs replayed, and says so in one line; the logs are never changed.
-looked() { diff <(reglookup -H "$1" 2>/dev/null | LC_ALL=C sort) <(reglookup -H "$2" 2>/dev/null | LC_ALL=C sort) | grep '^[<>]'; }
+looked() { diff <(lookup "$1") <(lookup "$2") | grep '^[<>]'; }
 merge() { hivexregedit --merge --prefix 'HKEY_LOCAL_MACHINE\SOFTWARE' "$@"; }
 printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Dirty]\n"First"="%s"\n' "$(printf '%03000d' 0)" >"$tmp/first.reg"
 printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Dirty\\Later]\n"Second"=dword:00000002\n' >"$tmp/second.reg"

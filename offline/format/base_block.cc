@@ -25,6 +25,7 @@ BaseBlock parse_base_block(Bytes bytes, std::size_t whole) {
     b.sequence1 = read_le32(p + kSequence1), b.sequence2 = read_le32(p + kSequence2);
     b.file_type = read_le32(p + kFileType), b.bins_size = read_le32(p + kBins),
     b.flags = read_le32(p + kFlags);
+    b.stamp = read_le64(p + kStamp);
     return b;
 }
 
@@ -51,7 +52,7 @@ HiveFileState check_hive_file(Bytes head, std::uint64_t file_size) {
     if (head.size() < kBaseBlockSize + 32 || std::memcmp(bin, "hbin", 4) != 0 ||
         read_le32(bin + 4) != 0)
         return {"has a damaged first bin"};
-    return {"", b.dirty(), b.sequence1, kBaseBlockSize + b.bins_size};
+    return {"", b.dirty(), b.sequence1, kBaseBlockSize + b.bins_size, b.stamp};
 }
 
 }  // namespace endpointfix::offline

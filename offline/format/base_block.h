@@ -34,6 +34,7 @@ struct BaseBlock {
     enum class Fault { kNone, kEmpty, kNoSignature, kShort, kWrongChecksum };
     Fault fault = Fault::kEmpty;
     std::uint32_t sequence1 = 0, sequence2 = 0, file_type = 0, bins_size = 0, flags = 0;
+    std::uint64_t stamp = 0;  // when the hive was last written, as a FILETIME
     bool dirty() const { return sequence1 != sequence2; }
 };
 
@@ -54,6 +55,7 @@ struct HiveFileState {
     // The bytes that are the hive, base block and bins, from the file's start; what follows them
     // in the file is not part of it. 0 where the file is damaged.
     std::uint64_t size = 0;
+    std::uint64_t stamp = 0;  // the base block's: when the hive was last written, as a FILETIME
 };
 
 // The checks of a hive file `file_size` bytes long, from its first bytes `head` (its base block

@@ -51,10 +51,10 @@ public:
 
     // Commits `changed`, a store of this hive (store(true)) that the run changed, into a new hive
     // in memory, sealed, and proves it (check_new_hive): sound, with sequence numbers one past
-    // this hive's, and holding `writes` (`before`: the check's status over this hive). `out`,
-    // filled where it is done, is the caller's to close. Fails with a phrase that follows the
-    // hive's name.
-    Result make_new_hive(HiveStore& changed, const std::vector<WrittenValue>& writes, int before,
+    // this hive's, holding what `run` wrote, with the key times it moved (`before`: the
+    // check's status over this hive). `out`, filled where it is done, is the caller's to close.
+    // Fails with a phrase that follows the hive's name.
+    Result make_new_hive(HiveStore& changed, const WriteRecorder& run, int before,
                          NewHive& out) const;
 
     // Writes what is read, whole, to `out` from its start: a byte-for-byte copy of a clean

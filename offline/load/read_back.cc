@@ -1,7 +1,10 @@
 #include "offline/load/read_back.h"
 
+#include <strings.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 
 #include "check/check.h"
 #include "offline/load/hive_file.h"
@@ -9,6 +12,16 @@
 #include "registry/hive_store.h"
 
 namespace endpointfix::offline {
+namespace {
+
+// Key paths match as the registry matches names: without regard to case.
+struct NoCase {
+    bool operator()(const std::string& a, const std::string& b) const {
+        return strcasecmp(a.c_str(), b.c_str()) < 0;
+    }
+};
+
+}  // namespace
 
 Status WriteRecorder::open(KeyHandle parent, const char* path, KeyHandle& out) {
     const Status status = inner_.open(parent, path, out);
@@ -68,15 +81,41 @@ std::string read_back(RegistryStore& written, StoreInspector& inspector,
     return "";
 }
 
-std::string check_new_hive(int fd, unsigned sequence, const std::vector<WrittenValue>& writes,
-                           int before) {
+std::string check_key_times(HiveStore& old, HiveStore& now, const std::vector<WrittenValue>& writes,
+                            std::uint64_t since, std::uint64_t stamp) {
+    if (stamp < since || stamp > filetime_now()) return "is stamped with a time outside the run";
+    std::vector<std::string> moved;
+    if (!HiveStore::moved_keys(old, now, moved)) return "does not hold the old hive's keys";
+    const std::set<std::string, NoCase> moved_keys(moved.begin(), moved.end());
+    std::set<std::string, NoCase> changed;
+    for (const auto& w : writes) changed.insert(w.key_path);
+    for (const auto& key : moved)
+        if (!changed.contains(key))
+            return "moves the last-write time of " + key + ", in which nothing was written";
+    for (const auto& key : changed) {
+        KeyHandle handle;
+        std::uint64_t time = 0;
+        const bool read = now.open(kLocalMachine, key.c_str(), handle) == kSuccess;
+        if (read && now.last_write(handle, time) != kSuccess) time = 0;
+        if (read) now.close(handle);
+        if (!moved_keys.contains(key) || time != stamp)
+            return "does not give " + key + " the time of the change as its last-write time";
+    }
+    return "";
+}
+
+std::string check_new_hive(int fd, unsigned sequence, const WriteRecorder& run, int before,
+                           const std::string& old_hive) {
     const HiveFileState now = inspect_hive_file(fd);
     if (!now.damage.empty()) return "the new hive " + now.damage;
     if (now.dirty || now.sequence != sequence)
         return "the new hive has unexpected sequence numbers";
     const auto back = HiveStore::open_file(descriptor_path(fd).c_str(), false);
-    const std::string wrong =
-        !back ? "cannot be read as a hive" : read_back(*back, *back, writes, before);
+    const auto old = HiveStore::open_file(old_hive.c_str(), false);
+    std::string wrong = !back ? "cannot be read as a hive"
+                        : !old ? "cannot be compared with the old hive, which cannot be read"
+                               : read_back(*back, *back, run.writes(), before);
+    if (wrong.empty()) wrong = check_key_times(*old, *back, run.writes(), run.started(), now.stamp);
     return wrong.empty() ? wrong : "the new hive " + wrong;
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "registry/hive_store.h"
+#include "registry/hive_times.h"
 #include "registry/registry_store.h"
 #include "registry/store_inspector.h"
 
@@ -37,9 +39,11 @@ public:
                        std::uint32_t size) override;
     Status close(KeyHandle key) override;
     const std::vector<WrittenValue>& writes() const { return writes_; }
+    std::uint64_t started() const { return started_; }  // before any write, as a FILETIME
 
 private:
     RegistryStore& inner_;
+    std::uint64_t started_ = filetime_now();
     std::map<std::uintptr_t, std::string> paths_;  // of the keys open now
     std::vector<WrittenValue> writes_;
 };
@@ -51,10 +55,18 @@ private:
 std::string read_back(RegistryStore& written, StoreInspector& inspector,
                       const std::vector<WrittenValue>& writes, int before);
 
-// The whole proof over the new hive file open at `fd`: its base block and first bin sound, both
-// sequence numbers `sequence`, and read_back over it opened as a store. Empty, or why not, in a
-// phrase that follows the hive's name ("the new hive ...").
-std::string check_new_hive(int fd, unsigned sequence, const std::vector<WrittenValue>& writes,
-                           int before);
+// Whether `now`, written from `old` by the run that made `writes` (the first of them no earlier
+// than `since`), moved the last-write time of each key a value was set in to the time it was
+// written (its base block's `stamp`, itself within the run), and of no other key, as Windows
+// does. Returns an empty string, or why not in a phrase that names the key.
+std::string check_key_times(HiveStore& old, HiveStore& now, const std::vector<WrittenValue>& writes,
+                            std::uint64_t since, std::uint64_t stamp);
+
+// The whole proof over the new hive file open at `fd`, written by `run` from the hive at
+// `old_hive`: its base block and first bin sound, both sequence numbers `sequence`, read_back
+// and check_key_times over it opened as a store. Empty, or why not, in a phrase that follows the
+// hive's name ("the new hive ...").
+std::string check_new_hive(int fd, unsigned sequence, const WriteRecorder& run, int before,
+                           const std::string& old_hive);
 
 }  // namespace endpointfix::offline
