@@ -178,8 +178,8 @@ std::optional<std::vector<std::pair<std::string, std::string>>> ApplianceGuest::
 std::optional<std::string> ApplianceGuest::attribute(const std::string& path,
                                                      const std::string& name) {
     std::size_t got = 0;
-    if (auto bytes = owned(guestfs_lgetxattr(g_, path.c_str(), name.c_str(), &got), got))
-        return bytes;
+    char* read = guestfs_lgetxattr(g_, path.c_str(), name.c_str(), &got);  // sets `got` first
+    if (auto bytes = owned(read, got)) return bytes;
     if (guestfs_last_errno(g_) == ENODATA) return std::nullopt;
     std::string command = getfattr_command(path, name);
     char* args[] = {command.data(), nullptr};
