@@ -51,17 +51,19 @@ bool looks_like_software(RegistryStore& store) {
     store.close(key);
     return true;
 }
-// Writes the hive `store` holds, changes and all, into a new memfd: the new hive, in memory of
-// this process's own until the sink puts it in place.
-Result commit_to_memory(HiveStore& store, NewHive& hive) {
+// Writes the hive `store` holds, changes and all, into a new memfd, in memory of this process's
+// own until the sink puts it in place, and proves it there (check_new_hive's arguments follow).
+Result make_new_hive(HiveStore& store, unsigned sequence, const std::vector<WrittenValue>& writes,
+                     int before, NewHive& hive) {
     hive.fd = memfd_create("new hive", MFD_CLOEXEC);
     if (hive.fd < 0) return failed("cannot hold the new hive in memory", errno);
     if (const int error = store.commit(("/proc/self/fd/" + std::to_string(hive.fd)).c_str()))
         return failed("cannot write the new hive", error);
-    struct stat st;
-    if (fstat(hive.fd, &st) != 0) return failed("cannot write the new hive", errno);
-    hive.size = static_cast<std::uint64_t>(st.st_size);
-    return {};
+    const off_t size = lseek(hive.fd, 0, SEEK_END);
+    if (size < 0) return failed("cannot write the new hive", errno);
+    hive.size = static_cast<std::uint64_t>(size);
+    const std::string wrong = check_new_hive(hive.fd, sequence, writes, before);
+    return wrong.empty() ? Result{} : Result::refused(wrong);
 }
 
 constexpr char kNotSoftware[] =
@@ -87,8 +89,7 @@ int print_report(const char* program, const HiveSource& hive, CheckOutput output
 int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, CheckOutput report,
                   bool& wrote) {
     wrote = false;
-    // The sink first: it makes this run the only one that changes the hive (the file binding
-    // locks it), and removes what dead runs left beside it.
+    // The sink first: this run becomes the only one that changes the hive (hive_sink.h).
     std::string note;
     if (const Result claimed = sink.claim(note); !claimed.ok())
         return refuse(program, hive, claimed.message());
@@ -119,16 +120,13 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
         if (!store) return refuse(program, hive, not_a_hive());
         WriteRecorder recorder(*store);
         run(recorder);
-        // The report held is printed only once the new hive is read back as it says, and put
-        // in the old one's place.
+        // The report held is printed only once the new hive is proven, and in place.
         NewHive made;
-        const Result held = commit_to_memory(*store, made);
-        std::string wrong = held.ok() ? "" : held.message();
-        if (wrong.empty())
-            wrong = check_new_hive(made.fd, loaded.state().sequence + 1, recorder.writes(), status);
-        const SinkResult put = wrong.empty() ? sink.put(made) : SinkResult{};
+        const Result proven =
+            make_new_hive(*store, loaded.state().sequence + 1, recorder.writes(), status, made);
+        const SinkResult put =
+            proven.ok() ? sink.put(made) : SinkResult{proven.and_then_say("; the hive is as it was")};
         if (made.fd >= 0) close(made.fd);
-        if (!wrong.empty()) return refuse(program, hive, wrong + "; the hive is as it was");
         wrote = put.wrote;
         if (!put.result.ok()) return refuse(program, hive, put.result.message());
     }
