@@ -64,7 +64,7 @@ bool hibernated(Guest& guest) {
 std::vector<std::string> hive_logs(Guest& guest, const std::string& hive) {
     const PathParts parts = split_path(hive);
     std::vector<std::string> logs;
-    for (const auto& other : guest.list(parts.folder))
+    for (const auto& other : guest.list(parts.folder).value_or(std::vector<std::string>{}))
         if (is_transaction_log(parts.name, other)) logs.push_back(other);
     return logs;
 }

@@ -1,18 +1,16 @@
 #include "offline/image/guest.h"
 #include "offline/image/image_file.h"
+#include "offline/image/attribute_shell.h"
 
 #include <guestfs.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace endpointfix::offline::image {
-
-struct Guest::Handle {
-    guestfs_h* g = nullptr;
-    std::string messages;  // libguestfs' and QEMU's, kept to tell why a start failed
-};
 
 namespace {
 
@@ -48,41 +46,172 @@ void keep_message(guestfs_h*, void* opaque, std::uint64_t, int, int, const char*
     if (text != nullptr) static_cast<std::string*>(opaque)->append(text, length);
 }
 
-// `text` as one word for /bin/sh.
-std::string quoted(const std::string& text) {
-    std::string word = "'";
-    for (const char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return word + "'";
-}
-
 bool debugging() {
     const char* debug = std::getenv("LIBGUESTFS_DEBUG");
     return debug != nullptr && *debug != '\0' && std::strcmp(debug, "0") != 0;
 }
 
-}  // namespace
+// The guest of libguestfs' appliance.
+class ApplianceGuest final : public Guest {
+public:
+    explicit ApplianceGuest(guestfs_h* g) : g_(g) {}
+    ~ApplianceGuest() override { guestfs_close(g_); }
+    ApplianceGuest(const ApplianceGuest&) = delete;
+    ApplianceGuest& operator=(const ApplianceGuest&) = delete;
 
-Guest::Guest(Handle* handle) : handle_(handle) {}
+    // libguestfs' and QEMU's messages, kept to tell why a start failed.
+    std::string messages;
 
-Guest::~Guest() {
-    guestfs_close(handle_->g);
-    delete handle_;
+    std::string error() const override {
+        const char* last = guestfs_last_error(g_);
+        // Its first line: the rest is libguestfs' advice on debugging, which the messages give.
+        std::string text = last != nullptr ? last : "unknown error";
+        text.erase(std::min(text.find('\n'), text.size()));
+        while (!text.empty() && (text.back() == '.' || text.back() == ' ')) text.pop_back();
+        return text;
+    }
+    int error_code() const override { return guestfs_last_errno(g_); }
+    std::vector<std::pair<std::string, std::string>> windows_roots() override;
+    std::vector<std::string> filesystems() override;
+    bool mount(const std::string& device, bool writable) override {
+        return (writable ? guestfs_mount(g_, device.c_str(), "/")
+                         : guestfs_mount_ro(g_, device.c_str(), "/")) == 0;
+    }
+    void unmount_all() override { guestfs_umount_all(g_); }
+    std::optional<std::string> file(const std::string& path) override {
+        auto real = owned(guestfs_case_sensitive_path(g_, path.c_str()));
+        if (!real || guestfs_is_file(g_, real->c_str()) != 1) return std::nullopt;
+        return real;
+    }
+    std::optional<FileFacts> stat(const std::string& path) override;
+    std::optional<std::vector<std::string>> list(const std::string& folder) override {
+        char** names = guestfs_ls(g_, folder.c_str());
+        if (names == nullptr) return std::nullopt;
+        return owned_list(names);
+    }
+    std::optional<std::string> head(const std::string& path, std::size_t count) override {
+        std::size_t got = 0;
+        char* bytes = guestfs_pread(g_, path.c_str(), static_cast<int>(count), 0, &got);
+        return owned(bytes, got);
+    }
+    std::optional<std::int64_t> size(const std::string& path) override {
+        const std::int64_t bytes = guestfs_filesize(g_, path.c_str());
+        if (bytes < 0) return std::nullopt;
+        return bytes;
+    }
+    std::optional<std::string> sha256(const std::string& path) override {
+        return owned(guestfs_checksum(g_, "sha256", path.c_str()));
+    }
+    std::optional<std::string> attribute(const std::string& path, const std::string& name) override;
+    std::optional<std::vector<std::pair<std::string, std::string>>> attributes(
+        const std::string& path) override;
+    bool set_attribute(const std::string& path, const std::string& name,
+                       const std::string& bytes) override;
+    bool download(const std::string& path, const std::string& local) override {
+        return guestfs_download(g_, path.c_str(), local.c_str()) == 0;
+    }
+    bool upload(const std::string& local, const std::string& path) override {
+        return guestfs_upload(g_, local.c_str(), path.c_str()) == 0;
+    }
+    bool touch(const std::string& path) override { return guestfs_touch(g_, path.c_str()) == 0; }
+    bool link(const std::string& target, const std::string& name) override {
+        return guestfs_ln(g_, target.c_str(), name.c_str()) == 0;
+    }
+    bool rename(const std::string& from, const std::string& to) override {
+        return guestfs_rename(g_, from.c_str(), to.c_str()) == 0;
+    }
+    bool remove(const std::string& path) override { return guestfs_rm(g_, path.c_str()) == 0; }
+    bool sync() override { return guestfs_sync(g_) == 0; }
+    bool finish() override {
+        return guestfs_sync(g_) == 0 && guestfs_umount_all(g_) == 0 && guestfs_shutdown(g_) == 0;
+    }
+
+private:
+    guestfs_h* g_;
+};
+
+std::vector<std::pair<std::string, std::string>> ApplianceGuest::windows_roots() {
+    std::vector<std::pair<std::string, std::string>> windows;
+    for (const auto& root : owned_list(guestfs_inspect_os(g_)))
+        if (owned(guestfs_inspect_get_type(g_, root.c_str())) == "windows")
+            windows.emplace_back(
+                root, owned(guestfs_inspect_get_windows_systemroot(g_, root.c_str()))
+                          .value_or("/Windows"));
+    return windows;
 }
 
-std::unique_ptr<Guest> Guest::open(const std::string& image, bool writable, std::string& why) {
+std::vector<std::string> ApplianceGuest::filesystems() {
+    const auto pairs = owned_list(guestfs_list_filesystems(g_));
+    std::vector<std::string> devices;
+    for (std::size_t i = 0; i + 1 < pairs.size(); i += 2)
+        if (pairs[i + 1] != "swap" && pairs[i + 1] != "unknown") devices.push_back(pairs[i]);
+    return devices;
+}
+
+std::optional<FileFacts> ApplianceGuest::stat(const std::string& path) {
+    struct guestfs_statns* st = guestfs_lstatns(g_, path.c_str());
+    if (st == nullptr) return std::nullopt;
+    FileFacts facts;
+    facts.regular = S_ISREG(st->st_mode);
+    facts.size = static_cast<std::uint64_t>(st->st_size);
+    facts.links = static_cast<std::uint64_t>(st->st_nlink);
+    facts.owner = static_cast<unsigned>(st->st_uid), facts.group = static_cast<unsigned>(st->st_gid);
+    facts.mode = static_cast<unsigned>(st->st_mode & 07777);
+    guestfs_free_statns(st);
+    return facts;
+}
+
+std::optional<std::vector<std::pair<std::string, std::string>>> ApplianceGuest::attributes(
+    const std::string& path) {
+    guestfs_xattr_list* list = guestfs_lgetxattrs(g_, path.c_str());
+    if (list == nullptr) return std::nullopt;
+    std::vector<std::pair<std::string, std::string>> kept;
+    for (std::uint32_t i = 0; i < list->len; ++i)
+        kept.emplace_back(list->val[i].attrname,
+                          std::string(list->val[i].attrval, list->val[i].attrval_len));
+    guestfs_free_xattr_list(list);
+    return kept;
+}
+
+// Where libguestfs' own call fails but for a missing attribute, the appliance's getfattr; where
+// that reads nothing either, error() is the first call's.
+std::optional<std::string> ApplianceGuest::attribute(const std::string& path,
+                                                     const std::string& name) {
+    std::size_t got = 0;
+    char* read = guestfs_lgetxattr(g_, path.c_str(), name.c_str(), &got);  // sets `got` first
+    if (auto bytes = owned(read, got)) return bytes;
+    if (guestfs_last_errno(g_) == ENODATA) return std::nullopt;
+    std::string command = getfattr_command(path, name);
+    char* args[] = {command.data(), nullptr};
+    const auto printed = owned(guestfs_debug(g_, "sh", args));
+    return printed ? getfattr_value(*printed, name) : std::nullopt;
+}
+
+// guestfs_lsetxattr sends its value as a string, cut at the first NUL byte (a security
+// descriptor holds many), and the daemon then reads past it: so setfattr, in the appliance.
+bool ApplianceGuest::set_attribute(const std::string& path, const std::string& name,
+                                   const std::string& bytes) {
+    std::string command = setfattr_command(path, name, bytes);
+    char* args[] = {command.data(), nullptr};
+    return owned(guestfs_debug(g_, "sh", args)).has_value();
+}
+
+}  // namespace
+
+std::unique_ptr<Guest> open_guest(const std::string& image, bool writable, std::string& why) {
     guestfs_h* g = guestfs_create();
     if (g == nullptr) {
         why = "cannot create a libguestfs handle";
         return nullptr;
     }
-    std::unique_ptr<Guest> guest(new Guest(new Handle{g, {}}));
+    auto guest = std::make_unique<ApplianceGuest>(g);
     if (!debugging()) {
         // Errors are told by this program, in one line; the rest is kept for the diagnosis.
         guestfs_set_error_handler(g, nullptr, nullptr);
         guestfs_set_event_callback(
             g, keep_message,
             GUESTFS_EVENT_APPLIANCE | GUESTFS_EVENT_LIBRARY | GUESTFS_EVENT_WARNING, 0,
-            &guest->handle_->messages);
+            &guest->messages);
     }
     // Its own process group, so that an interrupt from the terminal reaches this program, which
     // ends the appliance itself, and never QEMU in the middle of a write.
@@ -101,124 +230,8 @@ std::unique_ptr<Guest> Guest::open(const std::string& image, bool writable, std:
         return nullptr;
     }
     if (guestfs_launch(g) == 0) return guest;
-    why = start_failure(guest->handle_->messages, guest->error());
+    why = start_failure(guest->messages, guest->error());
     return nullptr;
-}
-
-std::string Guest::error() const {
-    const char* last = guestfs_last_error(handle_->g);
-    // Its first line: the rest is libguestfs' advice on debugging, which the messages give.
-    std::string text = last != nullptr ? last : "unknown error";
-    text.erase(std::min(text.find('\n'), text.size()));
-    while (!text.empty() && (text.back() == '.' || text.back() == ' ')) text.pop_back();
-    return text;
-}
-
-std::vector<std::pair<std::string, std::string>> Guest::windows_roots() {
-    std::vector<std::pair<std::string, std::string>> windows;
-    for (const auto& root : owned_list(guestfs_inspect_os(handle_->g)))
-        if (owned(guestfs_inspect_get_type(handle_->g, root.c_str())) == "windows")
-            windows.emplace_back(
-                root, owned(guestfs_inspect_get_windows_systemroot(handle_->g, root.c_str()))
-                          .value_or("/Windows"));
-    return windows;
-}
-
-std::vector<std::string> Guest::filesystems() {
-    const auto pairs = owned_list(guestfs_list_filesystems(handle_->g));
-    std::vector<std::string> devices;
-    for (std::size_t i = 0; i + 1 < pairs.size(); i += 2)
-        if (pairs[i + 1] != "swap" && pairs[i + 1] != "unknown") devices.push_back(pairs[i]);
-    return devices;
-}
-
-bool Guest::mount(const std::string& device, bool writable) {
-    return (writable ? guestfs_mount(handle_->g, device.c_str(), "/")
-                     : guestfs_mount_ro(handle_->g, device.c_str(), "/")) == 0;
-}
-
-void Guest::unmount_all() { guestfs_umount_all(handle_->g); }
-
-std::optional<std::string> Guest::file(const std::string& path) {
-    auto real = owned(guestfs_case_sensitive_path(handle_->g, path.c_str()));
-    if (!real || guestfs_is_file(handle_->g, real->c_str()) != 1) return std::nullopt;
-    return real;
-}
-
-std::vector<std::string> Guest::list(const std::string& folder) {
-    return owned_list(guestfs_ls(handle_->g, folder.c_str()));
-}
-
-std::optional<std::string> Guest::head(const std::string& path, std::size_t count) {
-    std::size_t got = 0;
-    char* bytes = guestfs_pread(handle_->g, path.c_str(), static_cast<int>(count), 0, &got);
-    return owned(bytes, got);
-}
-
-std::optional<std::int64_t> Guest::size(const std::string& path) {
-    const std::int64_t bytes = guestfs_filesize(handle_->g, path.c_str());
-    if (bytes < 0) return std::nullopt;
-    return bytes;
-}
-
-std::optional<std::string> Guest::sha256(const std::string& path) {
-    return owned(guestfs_checksum(handle_->g, "sha256", path.c_str()));
-}
-
-std::optional<std::string> Guest::attribute(const std::string& path, const std::string& name) {
-    std::size_t got = 0;
-    char* bytes = guestfs_lgetxattr(handle_->g, path.c_str(), name.c_str(), &got);
-    return owned(bytes, got);
-}
-
-std::optional<std::vector<std::pair<std::string, std::string>>> Guest::attributes(
-    const std::string& path) {
-    guestfs_xattr_list* list = guestfs_lgetxattrs(handle_->g, path.c_str());
-    if (list == nullptr) return std::nullopt;
-    std::vector<std::pair<std::string, std::string>> kept;
-    for (std::uint32_t i = 0; i < list->len; ++i)
-        kept.emplace_back(list->val[i].attrname,
-                          std::string(list->val[i].attrval, list->val[i].attrval_len));
-    guestfs_free_xattr_list(list);
-    return kept;
-}
-
-// guestfs_lsetxattr sends its value as a string, cut at the first NUL byte (a security
-// descriptor holds many), and the daemon then reads past it. So the value goes to setfattr in the
-// appliance, in hex, through libguestfs' debug shell: one command line for /bin/sh there, with the
-// guest's root in $root. Whoever depends on the value reads it back.
-bool Guest::set_attribute(const std::string& path, const std::string& name,
-                          const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string value = bytes.empty() ? "''" : "0x";
-    for (const unsigned char byte : bytes) value += digits[byte >> 4], value += digits[byte & 15];
-    std::string command =
-        "setfattr -h -n " + quoted(name) + " -v " + value + " -- \"$root\"" + quoted(path);
-    char* args[] = {command.data(), nullptr};
-    return owned(guestfs_debug(handle_->g, "sh", args)).has_value();
-}
-
-bool Guest::download(const std::string& path, const std::string& local) {
-    return guestfs_download(handle_->g, path.c_str(), local.c_str()) == 0;
-}
-
-bool Guest::upload(const std::string& local, const std::string& path) {
-    return guestfs_upload(handle_->g, local.c_str(), path.c_str()) == 0;
-}
-
-bool Guest::link(const std::string& target, const std::string& name) {
-    return guestfs_ln(handle_->g, target.c_str(), name.c_str()) == 0;
-}
-
-bool Guest::rename(const std::string& from, const std::string& to) {
-    return guestfs_rename(handle_->g, from.c_str(), to.c_str()) == 0;
-}
-
-bool Guest::remove(const std::string& path) { return guestfs_rm(handle_->g, path.c_str()) == 0; }
-
-bool Guest::finish() {
-    return guestfs_sync(handle_->g) == 0 && guestfs_umount_all(handle_->g) == 0 &&
-           guestfs_shutdown(handle_->g) == 0;
 }
 
 }  // namespace endpointfix::offline::image

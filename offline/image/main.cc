@@ -11,7 +11,6 @@
 #include "check/escaped_name.h"
 #include "offline/image/find_hive.h"
 #include "offline/image/image_file.h"
-#include "offline/image/image_sink.h"
 #include "offline/image/private_folder.h"
 #include "offline/image/write_back.h"
 #include "offline/interrupts.h"
@@ -28,10 +27,16 @@ using namespace endpointfix::offline::image;
 
 constexpr char kProgram[] = "endpointfix-offline";
 
+void tell(const std::string& what, const std::string& line) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, escaped_name(what + ": " + line).c_str());
+}
+
 int refuse(const std::string& what, const std::string& why) {
-    std::fprintf(stderr, "%s: %s\n", kProgram, escaped_name(what + ": " + why).c_str());
+    tell(what, why);
     return kBlockedOrUnreadable;
 }
+
+bool interrupted() { return interrupting_signal() != 0; }
 
 // Copies the hive and its logs into `folder` and notes what was read.
 std::string copy_out(Guest& guest, const std::string& folder, HiveRead& read) {
@@ -56,8 +61,8 @@ int service(const Options& options) {
     HiveRead read;
     {
         std::string why;
-        const auto guest = Guest::open(image, false, why);
-        if (interrupting_signal() != 0) return 128 + interrupting_signal();
+        const auto guest = open_guest(image, false, why);
+        if (interrupted()) return kBlockedOrUnreadable;
         if (!guest) return refuse(image, why);
         why = find_installation(*guest, options.root, read.at);
         if (why.empty() && apply && hibernated(*guest)) why = kHibernated;
@@ -66,12 +71,13 @@ int service(const Options& options) {
         if (why.empty()) why = copy_out(*guest, folder.path(), read);
         if (!why.empty()) return refuse(image, why);
     }
-    if (interrupting_signal() != 0) return 128 + interrupting_signal();
+    if (interrupted()) return kBlockedOrUnreadable;
 
     // Messages and --json name the hive as it stands in the image; the copy is what is read.
     const HiveSource hive{image + ":" + read.at.hive,
                           folder.path() + "/" + split_path(read.at.hive).name, false};
-    ImageSink sink(image, read, folder.path(), options.backup, interrupting_signal());
+    ImageWriteBack sink(image, read, options.backup, interrupting_signal(),
+                        [&](const std::string& note) { tell(hive.label(), note); });
     bool wrote = false;
     return serve(kProgram, options, hive, sink, wrote);
 }
@@ -89,7 +95,8 @@ int main(int argc, char** argv) {
         return kUsage;
     }
     std::signal(SIGPIPE, SIG_IGN);
+    // Every mode: the appliance is stopped, and the copies removed, before a signal ends it.
     note_interrupts();
-    // Everything is removed by now; the signal ends this program as it would have.
+    // Everything is removed by then; the signal ends this program as it would have.
     return end_by_interrupt(service(options));
 }
