@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "app/run.h"
@@ -35,6 +36,31 @@ bool looks_like_software(RegistryStore& store) {
     store.close(key);
     return true;
 }
+// Makes the changes in a writable copy of `loaded`, has it make and prove the new hive, and puts
+// that through `sink`. `before` is the check's status over the hive as it was.
+SinkResult write_changes(const LoadedHive& loaded, HiveSink& sink, int before) {
+    Result result;
+    const auto store = loaded.store(true, result);
+    if (!store) return {result};
+    WriteRecorder recorder(*store);
+    run(recorder);
+    NewHive made;
+    result = loaded.make_new_hive(*store, recorder, before, made);
+    if (!result.ok()) return {result.and_then_say("; the hive is as it was")};
+    const SinkResult put = sink.put(made);
+    close(made.fd);
+    return put;
+}
+
+// Copies the report held in `held` to stdout. Whether all of it was written.
+bool print_held(std::FILE* held) {
+    std::rewind(held);
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof(buffer), held)) > 0;)
+        std::fwrite(buffer, 1, n, stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) && !std::ferror(held);
+}
+
 constexpr char kNotSoftware[] =
     "does not look like a SOFTWARE hive (no Microsoft\\Windows\\CurrentVersion key)";
 
@@ -71,26 +97,17 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
     if (!looks_like_software(*store)) return refuse(program, hive, kNotSoftware);
 
     // The report is the check's over the hive as it is; printed once the changes are made.
-    std::FILE* held_report = std::tmpfile();
-    if (held_report == nullptr)
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> held_report(std::tmpfile(), std::fclose);
+    if (!held_report)
         return refuse(program, hive, "cannot hold the report: no temporary file");
     std::uint32_t changes = 0;
     CheckOptions options{report, program, true, true, &changes};
     options.source = hive.name.c_str();
     options.says_written = true;
-    const int status = run_check(*store, *store, held_report, options);
+    const int status = run_check(*store, *store, held_report.get(), options);
     if (status == kOutputFailed) return refuse(program, hive, "cannot hold the report");
     if (changes != 0) {
-        store = loaded->store(true, result);
-        if (!store) return refuse(program, hive, result.message());
-        WriteRecorder recorder(*store);
-        run(recorder);
-        // The report held is printed only once the new hive is proven, and in place.
-        NewHive made;
-        result = loaded->make_new_hive(*store, recorder, status, made);
-        const SinkResult put =
-            result.ok() ? sink.put(made) : SinkResult{result.and_then_say("; the hive is as it was")};
-        if (made.fd >= 0) close(made.fd);
+        const SinkResult put = write_changes(*loaded, sink, status);
         wrote = put.wrote;
         if (!put.result.ok()) return refuse(program, hive, put.result.message());
     }
@@ -100,11 +117,7 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
                 (changes != 0 ? "; written back as one clean hive, with the changes"
                               : "; nothing to change, so nothing is written: the hive stays "
                                 "dirty, and Windows replays its logs when it next loads it"));
-    std::rewind(held_report);
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof(buffer), held_report)) > 0;)
-        std::fwrite(buffer, 1, n, stdout);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    if (!print_held(held_report.get())) {
         std::fprintf(stderr, "%s: %s\n", program,
                      changes != 0 ? "the changes were made; the report could not be written in full"
                                   : "the report could not be written in full");
