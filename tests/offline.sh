@@ -222,6 +222,7 @@ refuse() {  # refuse CASE WANT-IN-MESSAGE [OPTION...]
         unmendable) "$dirty" damaged "$hive" "$tmp/clean" "$tmp/mid" "$tmp/later"
             printf 'x' | dd of="$hive.LOG1" bs=1 seek=100 conv=notrunc 2>/dev/null ;;
         locked) exec 9<"$hive" && flock 9 ;;
+        linked) ln -f "$hive" "$tmp/another-name" ;;
         unreadable) chmod 000 "$hive"; [ "$(id -u)" = 0 ] && as=(setpriv --reuid=65534 --regid=65534 --clear-groups) ;;
     esac
     local want before; want=$(state "$hive")
@@ -244,6 +245,7 @@ for option in "" --apply "--recover $tmp/h/recovered"; do
     refuse unmendable "damaged base block (no regf signature), and none of its logs can be used" $option
 done
 refuse locked "another run" --apply
+refuse linked "has other names (hard links), which would keep the old hive" --apply
 # Interrupted by a signal while the new hive is written (SIGXFSZ, past a file size limit): the
 # run ends only once the hive is as it was and nothing is left beside it.
 refuse locked "another run" --apply && want=$(state "$hive") status=0
