@@ -81,6 +81,8 @@ public:
 
 private:
     Output out_;
+    bool in_section_ = false;
+    char section_[DryRunStore::kPathBuffer];  // the key of the last section, where in one
 };
 
 // The document is printed as the run goes, but for the keys that cannot be read, which come in

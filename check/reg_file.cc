@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <cstring>
 
 #include "check/printer.h"
 #include "endpoints/property_names.h"
@@ -15,22 +16,24 @@ constexpr bool plain_in_reg_file(const char* name) {
 static_assert(plain_in_reg_file(kDeviceState) && plain_in_reg_file(kFormat) &&
               plain_in_reg_file(kEightByte));
 
-}  // namespace
-
 // A line break in a key's name would let the registry's text add lines of its own to a file that
-// is meant to be imported: such a change is named in a comment instead.
-void print_reg_change(const Output& out, const char* path, const char* name,
+// is meant to be imported: such a change is named in a comment instead. The key's section line
+// comes first where `new_section`.
+void print_reg_change(const Output& out, const char* path, bool new_section, const char* name,
                       const PendingWrite& write) {
     std::FILE* f = out.file;
-    if (!path || has_control(path)) {
+    if (!path || has_control(out, path)) {
         std::fprintf(f, "; left out, control characters in its key: ");
         print_escaped(out, path);
         std::fprintf(f, "\\%s\n", name);
         return;
     }
-    std::fprintf(f, "\n[HKEY_LOCAL_MACHINE\\");
-    print_escaped(out, path);  // no control bytes: as it stands, or in UTF-8
-    std::fprintf(f, "]\n\"%s\"=", name);
+    if (new_section) {
+        std::fprintf(f, "\n[HKEY_LOCAL_MACHINE\\");
+        print_escaped(out, path);  // no control bytes: as it stands, or in UTF-8
+        std::fprintf(f, "]\n");
+    }
+    std::fprintf(f, "\"%s\"=", name);
     const auto type = static_cast<std::uint32_t>(write.type);
     const std::uint8_t* b = write.bytes;
     if (type == 4 && write.size == 4) {
@@ -42,10 +45,18 @@ void print_reg_change(const Output& out, const char* path, const char* name,
     std::fprintf(f, "\n");
 }
 
+}  // namespace
+
 void RegFilePrinter::begin() { std::fprintf(out_.file, "Windows Registry Editor Version 5.00\n"); }
 
+// A key's values come one after another (the run writes a key's values before the next key's),
+// so one section holds them all where each value is compared with the last section's key.
 void RegFilePrinter::value(const ValueSeen& seen) {
-    if (seen.write && seen.write->change) print_reg_change(out_, seen.path, seen.name, *seen.write);
+    if (!seen.write || !seen.write->change) return;
+    const bool same = in_section_ && seen.path && std::strcmp(seen.path, section_) == 0;
+    print_reg_change(out_, seen.path, !same, seen.name, *seen.write);
+    in_section_ = seen.path && std::strlen(seen.path) < sizeof(section_);
+    if (in_section_) std::memcpy(section_, seen.path, std::strlen(seen.path) + 1);
 }
 
 // The report's line, as a comment.

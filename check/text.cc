@@ -3,28 +3,41 @@
 #include <cstring>
 
 #include "endpoints/property_names.h"
+#include "registry/code_page.h"
 
 namespace endpointfix {
 
 bool is_control(std::uint8_t c) { return c < 0x20 || c == 0x7f || (c >= 0x80 && c <= 0x9f); }
 
-bool has_control(const char* s) {
+// In UTF-8 a byte stands for its Windows-1252 character, a control only where the code page
+// leaves it undefined; as it stands, the console's code page reads it, and 0x80 to 0x9f may be
+// C1 controls there.
+bool is_control(const Output& out, std::uint8_t c) {
+    const char32_t shown = out.utf8 ? ansi_to_unicode(c) : c;
+    return shown < 0xa0 && is_control(static_cast<std::uint8_t>(shown));
+}
+
+bool has_control(const Output& out, const char* s) {
     for (; *s; ++s)
-        if (is_control(static_cast<std::uint8_t>(*s))) return true;
+        if (is_control(out, static_cast<std::uint8_t>(*s))) return true;
     return false;
 }
 
 // Output goes through fprintf alone, which the runtime has already, so that the program imports
 // no more of it than it must.
 void print_escaped(const Output& out, const std::uint8_t* s, std::size_t n) {
+    std::FILE* f = out.file;
     for (std::size_t i = 0; i < n && s[i] != 0; ++i) {
         const std::uint8_t c = s[i];
-        if (is_control(c))
-            std::fprintf(out.file, "\\x%02x", c);
-        else if (c >= 0xa0 && out.utf8)  // Windows-1252 from 0xa0 is Latin-1
-            std::fprintf(out.file, "%c%c", 0xc0 | c >> 6, 0x80 | (c & 0x3f));
+        const char32_t u = ansi_to_unicode(c);  // below 0x10000
+        if (is_control(out, c))
+            std::fprintf(f, "\\x%02x", c);
+        else if (c < 0x80 || !out.utf8)
+            std::fprintf(f, "%c", c);
+        else if (u < 0x800)
+            std::fprintf(f, "%c%c", 0xc0 | u >> 6, 0x80 | (u & 0x3f));
         else
-            std::fprintf(out.file, "%c", c);
+            std::fprintf(f, "%c%c%c", 0xe0 | u >> 12, 0x80 | (u >> 6 & 0x3f), 0x80 | (u & 0x3f));
     }
 }
 
@@ -59,7 +72,7 @@ void print_value(const Output& out, const char* name, const StoredValue& v) {
         print_escaped(out, b, v.size);
         std::fprintf(f, "\"");
     } else {
-        std::fprintf(f, "%u bytes:", v.size);
+        std::fprintf(f, v.size ? "%u bytes:" : "%u bytes", v.size);
         for (std::uint32_t i = 0; i < v.size && i < 8; ++i) std::fprintf(f, " %02x", b[i]);
     }
 }

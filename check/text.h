@@ -16,14 +16,20 @@ struct Output {
     bool utf8;
 };
 
-// Whether registry text holds a control byte: below 0x20, 0x7f, or 0x80 to 0x9f (C1 controls
-// on a terminal that reads ISO 8859 or UTF-8).
+// Whether a character is a control: below 0x20, 0x7f, or 0x80 to 0x9f (C1 controls on a
+// terminal that reads ISO 8859 or UTF-8).
 bool is_control(std::uint8_t c);
-bool has_control(const char* s);
+// Whether a byte of registry text would reach `out` as a control: in UTF-8 where its
+// Windows-1252 character is one (the five bytes the code page leaves undefined among them), as it
+// stands where it is below 0x20, 0x7f, or 0x80 to 0x9f, which the console's code page may read as
+// controls. has_control: whether text holds such a byte.
+bool is_control(const Output& out, std::uint8_t c);
+bool has_control(const Output& out, const char* s);
 
 // Prints registry text, which is untrusted: every control byte as \xHH, so that it cannot move
 // the cursor, clear the screen or start a line of its own. Other bytes stand as they are, or as
-// UTF-8. Stops at a zero byte or after `n` bytes; a null text is an unknown key.
+// their Windows-1252 characters in UTF-8. Stops at a zero byte or after `n` bytes; a null text is
+// an unknown key.
 void print_escaped(const Output& out, const std::uint8_t* s, std::size_t n);
 void print_escaped(const Output& out, const char* s);
 
@@ -31,10 +37,5 @@ void print_escaped(const Output& out, const char* s);
 // named, form factor 3 as headphones), quoted text, or the size and first eight bytes of
 // anything else.
 void print_value(const Output& out, const char* name, const StoredValue& v);
-
-// Prints a pending write of value `name` (one of the run's constants) of the key at `path`
-// (below HKEY_LOCAL_MACHINE, or null where unknown) as a .reg file's key and value lines.
-void print_reg_change(const Output& out, const char* path, const char* name,
-                      const PendingWrite& write);
 
 }  // namespace endpointfix

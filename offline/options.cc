@@ -18,7 +18,7 @@ const char kUsageText[] =
     "  (none)     report what a run of endpointfix would change in it\n"
     "  --reg      print those changes as a .reg file\n"
     "  --apply    make them, replacing the file whole with a clean hive; --backup keeps it\n"
-    "             as HIVE.bak, and refuses where HIVE.bak exists already\n"
+    "             as HIVE.bak, and refuses to make them where HIVE.bak exists already\n"
     "  --recover  write the hive as Windows would load it, logs replayed, to the new file\n"
     "             OUT (any hive: SOFTWARE, SYSTEM, NTUSER.DAT); changes nothing else\n"
     "  --json     the report (of --apply too) as one JSON document\n"
@@ -49,7 +49,9 @@ std::string combination_error(const Options& options, const std::vector<std::str
     if (!options.root.empty() && options.image.empty()) return "--root goes only with --image";
     if (!options.image.empty() && hives > 0) return "HIVE does not go with --image";
     if (hives > 1) return "HIVE given twice";
-    if (hives == 0 && options.image.empty()) return "no HIVE given";
+    if (hives == 0 && options.image.empty())  // `--recover HIVE` has taken HIVE for OUT
+        return options.mode == Mode::kRecover ? "--recover needs OUT, then HIVE: one name given"
+                                              : "no HIVE given";
     return "";
 }
 

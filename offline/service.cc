@@ -1,23 +1,16 @@
 #include "offline/service.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "app/run.h"
 #include "check/escaped_name.h"
-#include "offline/load/input_file.h"
 #include "offline/load/loaded_hive.h"
-#include "offline/load/read_back.h"
 #include "offline/interrupts.h"
 #include "offline/sink/new_file.h"
-#include "registry/hive_store.h"
 
 namespace endpointfix::offline {
 namespace {
@@ -32,16 +25,6 @@ int refuse(const char* program, const HiveSource& hive, const std::string& why) 
     return kBlockedOrUnreadable;
 }
 
-// Why libhivex could not open a file whose base block and first bin are sound: it found the
-// cells behind them damaged (it says so as "not supported" or "invalid"), or something else.
-std::string not_a_hive() {
-    const int error = errno;
-    const bool damaged = error == ENOTSUP || error == EINVAL || error == ERANGE || error == EFAULT;
-    return std::string(damaged ? "its cells are damaged, so it cannot be read as a hive"
-                               : "cannot be read as a hive") +
-           " (libhivex: " + std::strerror(error) + ")";
-}
-
 // A SOFTWARE hive holds Microsoft\Windows\CurrentVersion. A SYSTEM or user hive, or an empty
 // one, does not; a run over it would find nothing to change, for the wrong reason.
 bool looks_like_software(RegistryStore& store) {
@@ -51,34 +34,19 @@ bool looks_like_software(RegistryStore& store) {
     store.close(key);
     return true;
 }
-// Writes the hive `store` holds, changes and all, into a new memfd: the new hive, in memory of
-// this process's own until the sink puts it in place.
-Result commit_to_memory(HiveStore& store, NewHive& hive) {
-    hive.fd = memfd_create("new hive", MFD_CLOEXEC);
-    if (hive.fd < 0) return failed("cannot hold the new hive in memory", errno);
-    if (const int error = store.commit(("/proc/self/fd/" + std::to_string(hive.fd)).c_str()))
-        return failed("cannot write the new hive", error);
-    struct stat st;
-    if (fstat(hive.fd, &st) != 0) return failed("cannot write the new hive", errno);
-    hive.size = static_cast<std::uint64_t>(st.st_size);
-    return {};
-}
-
 constexpr char kNotSoftware[] =
     "does not look like a SOFTWARE hive (no Microsoft\\Windows\\CurrentVersion key)";
 
 }  // namespace
 
 int print_report(const char* program, const HiveSource& hive, CheckOutput output) {
-    std::string unopened;
-    const int fd = open_regular_file(hive.file, O_RDONLY, unopened);
-    if (fd < 0) return refuse(program, hive, unopened);
-    const LoadedHive loaded(fd, hive.file);
-    if (!loaded.refusal().empty()) return refuse(program, hive, loaded.refusal());
-    const auto store = HiveStore::open_file(loaded.path().c_str(), false);
-    if (!store) return refuse(program, hive, not_a_hive());
+    Result result;
+    const auto loaded = LoadedHive::open(hive, LoadedHive::Access::kRead, result);
+    if (!loaded) return refuse(program, hive, result.message());
+    const auto store = loaded->store(false, result);
+    if (!store) return refuse(program, hive, result.message());
     if (!looks_like_software(*store)) return refuse(program, hive, kNotSoftware);
-    if (loaded.recovered()) say(program, hive.label(), loaded.summary());
+    if (loaded->recovered()) say(program, hive.label(), loaded->summary());
     CheckOptions options{output, program, true};
     options.source = hive.name.c_str();
     return run_check(*store, *store, stdout, options);
@@ -93,16 +61,13 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
     if (const Result claimed = sink.claim(note); !claimed.ok())
         return refuse(program, hive, claimed.message());
     if (!note.empty()) say(program, hive.label(), note);
-    std::string unopened;
-    const int fd = open_regular_file(hive.file, O_RDONLY, unopened);
-    if (fd < 0) return refuse(program, hive, unopened);
-    const LoadedHive loaded(fd, hive.file);
-    close(fd);
-    if (!loaded.refusal().empty()) return refuse(program, hive, loaded.refusal());
+    Result result;
+    const auto loaded = LoadedHive::open(hive, LoadedHive::Access::kRead, result);
+    if (!loaded) return refuse(program, hive, result.message());
     // Read first, as it is: libhivex opens a hive for writing by copying it whole into memory,
     // which a hive with nothing to change is spared.
-    auto store = HiveStore::open_file(loaded.path().c_str(), false);
-    if (!store) return refuse(program, hive, not_a_hive());
+    auto store = loaded->store(false, result);
+    if (!store) return refuse(program, hive, result.message());
     if (!looks_like_software(*store)) return refuse(program, hive, kNotSoftware);
 
     // The report is the check's over the hive as it is; printed once the changes are made.
@@ -115,29 +80,27 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
     const int status = run_check(*store, *store, held_report, options);
     if (status == kOutputFailed) return refuse(program, hive, "cannot hold the report");
     if (changes != 0) {
-        store = HiveStore::open_file(loaded.path().c_str(), true);
-        if (!store) return refuse(program, hive, not_a_hive());
+        store = loaded->store(true, result);
+        if (!store) return refuse(program, hive, result.message());
         WriteRecorder recorder(*store);
         run(recorder);
-        // The report held is printed only once the new hive is read back as it says, and put
-        // in the old one's place.
+        // The report held is printed only once the new hive is proven to hold what it says,
+        // and put in the old one's place.
         NewHive made;
-        const Result held = commit_to_memory(*store, made);
-        std::string wrong = held.ok() ? "" : held.message();
-        if (wrong.empty())
-            wrong = check_new_hive(made.fd, loaded.state().sequence + 1, recorder.writes(), status);
-        const SinkResult put = wrong.empty() ? sink.put(made) : SinkResult{};
-        if (made.fd >= 0) close(made.fd);
-        if (!wrong.empty()) return refuse(program, hive, wrong + "; the hive is as it was");
+        result = loaded->make_new_hive(*store, recorder.writes(), status, made);
+        if (!result.ok())
+            return refuse(program, hive, result.message() + "; the hive is as it was");
+        const SinkResult put = sink.put(made);
+        close(made.fd);
         wrote = put.wrote;
         if (!put.result.ok()) return refuse(program, hive, put.result.message());
     }
-    if (loaded.recovered())
+    if (loaded->recovered())
         say(program, hive.label(),
-            loaded.summary() + (changes != 0
-                                    ? "; written back as one clean hive, with the changes"
-                                    : "; nothing to change, so nothing is written: the hive stays "
-                                      "dirty, and Windows replays its logs when it next loads it"));
+            loaded->summary() +
+                (changes != 0 ? "; written back as one clean hive, with the changes"
+                              : "; nothing to change, so nothing is written: the hive stays "
+                                "dirty, and Windows replays its logs when it next loads it"));
     std::rewind(held_report);
     char buffer[4096];
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof(buffer), held_report)) > 0;)
@@ -157,21 +120,25 @@ int recover_hive(const char* program, const HiveSource& hive, const std::string&
         say(program, out, "exists already, and is not overwritten");
         return kBlockedOrUnreadable;
     }
-    std::string unopened;
-    const int fd = open_regular_file(hive.file, O_RDONLY, unopened);
-    if (fd < 0) return refuse(program, hive, unopened);
-    const LoadedHive loaded(fd, hive.file);
-    if (!loaded.refusal().empty())
-        return refuse(program, hive, loaded.refusal() + "; " + out + " is not created");
-    if (const Result made = create_file(out, [&](int to) { return loaded.copy_to(to); });
+    // A hive that cannot be opened is refused as such; one refused once read, with `out` named.
+    Result result;
+    bool opened = false;
+    const auto loaded = LoadedHive::open(hive, LoadedHive::Access::kRead, result, [&](int) {
+        opened = true;
+        return Result();
+    });
+    if (!loaded)
+        return refuse(program, hive,
+                      result.message() + (opened ? "; " + out + " is not created" : ""));
+    if (const Result made = create_file(out, [&](int to) { return loaded->copy_to(to).code(); });
         !made.ok()) {
         say(program, out, made.message());
         return kBlockedOrUnreadable;
     }
     say(program, hive.label(),
-        loaded.recovered() ? loaded.summary() + "; written to " + out + " as a clean hive"
-                           : "is clean, so Windows loads it as it stands: " + out +
-                                 " is a copy of it, byte for byte");
+        loaded->recovered() ? loaded->summary() + "; written to " + out + " as a clean hive"
+                            : "is clean, so Windows loads it as it stands: " + out +
+                                  " is a copy of it, byte for byte");
     return kNothingToChange;
 }
 

@@ -1,8 +1,10 @@
 // The registry binding, which with win32_write.cc is all that sees the Windows API: each
-// operation is a single registry call.
+// operation is a single registry call, but the check's probe, which opens a key level by level.
 #include "registry/win32_store.h"
 
 #include <windows.h>
+
+#include <cstring>
 
 namespace endpointfix {
 namespace {
@@ -65,13 +67,32 @@ Status Win32ReadOnlyStore::read_typed(KeyHandle key, const char* name, std::uint
     return status;
 }
 
-// The same view as the opens above, so that the key probed is the key the run would write.
+// The same view and the same opens as the run's: one level at a time, each key by its name
+// below the one before, so that a key the run can reach (names of up to 255 bytes, whose whole
+// path may be longer than the platform takes in one call) is the key probed. The last level is
+// opened for setting values alone.
 Status Win32ReadOnlyStore::probe_set_values(const char* path) {
-    HKEY opened;
-    const LONG status =
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &opened);
-    if (status == ERROR_SUCCESS) RegCloseKey(opened);
-    return status;
+    HKEY key = HKEY_LOCAL_MACHINE;
+    for (;;) {
+        const char* end = path;
+        while (*end != 0 && *end != '\\') ++end;
+        const auto length = static_cast<std::size_t>(end - path);
+        const bool last = *end == 0;
+        char name[kKeyNameBuffer];
+        LONG status = ERROR_INVALID_PARAMETER;  // a name longer than any key's
+        HKEY opened;
+        if (length < sizeof(name)) {
+            std::memcpy(name, path, length);
+            name[length] = 0;
+            const REGSAM rights = last ? KEY_SET_VALUE : MAXIMUM_ALLOWED;
+            status = RegOpenKeyExA(key, name, 0, rights | KEY_WOW64_64KEY, &opened);
+        }
+        if (key != HKEY_LOCAL_MACHINE) RegCloseKey(key);
+        if (status != ERROR_SUCCESS) return status;
+        if (last) return RegCloseKey(opened), ERROR_SUCCESS;
+        key = opened;
+        path = end + 1;
+    }
 }
 
 }  // namespace endpointfix

@@ -143,18 +143,60 @@ TEST(Check, ExitStatusSaysWhatARunWouldDo) {
     }
 }
 
+// A headphone with no stored format (or one of `format`) and the description `text`: the line
+// of the report or the .reg file each output must hold.
+TEST(Check, ReportAndRegFileLines) {
+    const std::string phones = kRender + "\\{0.0.0.00000000}.{phones}\\Properties";
+    const struct {
+        const char* name;
+        CheckOutput output;
+        bool utf8, format;
+        std::string text, want;
+    } cases[] = {
+        {"a key's two values in one .reg section", CheckOutput::kRegFile, true, false, "Phones",
+         "\n[HKEY_LOCAL_MACHINE\\" + phones + "]\n\"" + kFormat +
+             "\"=hex:41,00,86,74,28,00,00,00,fe,ff,02,00,80,bb,00,00,00,dc,05,00,08,00,20,00,16,00,"
+             "20,00,03,00,00,00,03,00,00,00,00,00,10,00,80,00,00,aa,00,38,9b,71\n\"" +
+             kEightByte + "\"=hex:41,00,63,00,08,00,00,00,a0,86,01,00,00,00,00,00\n"},
+        {"a format of 0 bytes", CheckOutput::kReport, true, true, "Phones",
+         "    Properties\\" + kFormat + ": 0 bytes: ok\n"},
+        {"Windows-1252 letters in UTF-8", CheckOutput::kReport, true, false, "WaveOut Mix \x80\xe9",
+         "description \"WaveOut Mix \xe2\x82\xac\xc3\xa9\"\n"},
+        {"Windows-1252 as it stands", CheckOutput::kReport, false, false, "WaveOut Mix \x80\xe9",
+         "description \"WaveOut Mix \\x80\xe9\"\n"},
+    };
+    for (const auto& c : cases) {
+        MemoryStore store;
+        store.set_string(phones, kDescription, c.text);
+        store.set_value(phones, kFormFactor, kDword, hex("03 00 00 00"));
+        if (c.format) store.set_value(phones, kFormat, kBinary, {});
+        std::FILE* out = std::tmpfile();
+        run_check(store, store, out, {c.output, "endpointfix-check", c.utf8});
+        std::string got(8192, '\0');
+        std::rewind(out);
+        got.resize(std::fread(got.data(), 1, got.size(), out));
+        std::fclose(out);
+        EXPECT_NE(got.find(c.want), std::string::npos) << c.name << ": want\n"
+                                                       << c.want << "got\n"
+                                                       << got;
+    }
+}
+
 TEST(Escaping, ControlBytesOfRegistryTextCannotReachTheTerminal) {
     const struct {
         const char *name, *text, *want;
+        bool utf8;
     } cases[] = {
-        {"escape sequence", "\x1b[2J\t", "\\x1b[2J\\x09"},
-        {"forged line", "a\r\nendpointfix-check: 0", "a\\x0d\\x0aendpointfix-check: 0"},
-        {"DEL and C1 controls", "\x7f\x80\x9b\x9f", "\\x7f\\x80\\x9b\\x9f"},
-        {"letters of other languages", "Kopfh\xf6rer \xa0", "Kopfh\xf6rer \xa0"},
+        {"escape sequence", "\x1b[2J\t", "\\x1b[2J\\x09", false},
+        {"forged line", "a\r\nendpointfix-check: 0", "a\\x0d\\x0aendpointfix-check: 0", false},
+        {"DEL and C1 controls", "\x7f\x80\x9b\x9f", "\\x7f\\x80\\x9b\\x9f", false},
+        {"letters of other languages", "Kopfh\xf6rer \xa0", "Kopfh\xf6rer \xa0", false},
+        {"bytes Windows-1252 leaves to C1, in UTF-8", "\x81\x9d\x9b", "\\x81\\x9d\xe2\x80\xba",
+         true},
     };
     for (const auto& c : cases) {
         std::FILE* out = std::tmpfile();
-        print_escaped({out, false}, c.text);
+        print_escaped({out, c.utf8}, c.text);
         std::rewind(out);
         char got[64] = {};
         got[std::fread(got, 1, sizeof(got) - 1, out)] = '\0';

@@ -77,7 +77,12 @@ expect "base block: sequence numbers, one higher" "$(od -An -tu4 -j4 -N8 "$hive"
 regfinfo "$hive" >/dev/null 2>&1; expect "regfinfo reads the result" "$?" 0
 cp "$tmp/clean" "$tmp/merged" && hivexregedit --merge --prefix 'HKEY_LOCAL_MACHINE\SOFTWARE' "$tmp/merged" "$tmp/plan.reg"
 expect "--reg merged is --apply" "$(lines "$tmp/merged")" "$(lines "$hive")"
-rm "$hive.bak" && cp -p "$hive" "$tmp/fixed" && stamp=$(stat -c %y "$hive")
+# --backup with HIVE.bak there: nothing to change is no refusal (nothing is written); changes are.
+cp -p "$hive" "$tmp/fixed" && run --apply --backup "$hive"
+expect "--backup, HIVE.bak there, nothing to change" "$status $(cmp "$hive" "$tmp/fixed" && echo same) $(cmp "$tmp/clean" "$hive.bak" && echo kept)" "0 same kept"
+mkdir "$tmp/b" && cp "$tmp/clean" "$tmp/b/SOFTWARE" && echo earlier >"$tmp/b/SOFTWARE.bak" && run --apply --backup "$tmp/b/SOFTWARE"
+expect "--backup, HIVE.bak there, changes" "$status $(cmp "$tmp/b/SOFTWARE" "$tmp/clean" && echo same) $(cat "$tmp/b/SOFTWARE.bak")" "2 same earlier"
+rm "$hive.bak" && stamp=$(stat -c %y "$hive")
 run --apply "$hive"
 expect "a second apply: status, bytes, time" "$status $(cmp "$hive" "$tmp/fixed" && echo same) $(stat -c %y "$hive")" "0 same $stamp"
 
@@ -110,7 +115,7 @@ done
 for case in "--apply --apply H|--apply given twice" "--reg --reg H|--reg given twice" "H H|HIVE given twice" \
     "--backup H|--backup goes only with --apply" "--reg --apply H|--reg does not go with --apply" \
     "--help H|--help goes alone" "--version H|--version goes alone" "--bogus H|unknown option --bogus" \
-    "--|no HIVE given" "--recover|--recover needs OUT" "--recover H|no HIVE given" \
+    "--|no HIVE given" "--recover|--recover needs OUT" "--recover H|--recover needs OUT, then HIVE: one name given" \
     "--recover O --apply H|--recover does not go with --apply" "--recover O --reg H|--recover does not go with --reg" \
     "--recover O --backup H|--backup goes only with --apply" "--recover O --json H|--json does not go with --recover" \
     "--image|--image needs IMAGE" "--image I H|HIVE does not go with --image" "--image I --image J|--image given twice" \

@@ -2,18 +2,13 @@
 
 #include <cstring>
 
+#include "offline/format/little_endian.h"
+
 namespace endpointfix::offline {
-namespace {
-
-std::uint32_t u32(const std::uint8_t* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t{p[3]} << 24;
-}
-
-}  // namespace
 
 std::uint32_t base_block_checksum(const std::uint8_t* block) {
     std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < kChecksum; i += 4) sum ^= u32(block + i);
+    for (std::size_t i = 0; i < kChecksum; i += 4) sum ^= read_le32(block + i);
     return sum == 0 ? 1 : sum == 0xffffffff ? 0xfffffffe : sum;
 }
 
@@ -25,10 +20,11 @@ BaseBlock parse_base_block(Bytes bytes, std::size_t whole) {
     b.fault = BaseBlock::Fault::kShort;
     if (bytes.size() < whole || bytes.size() < kLogBaseSize) return b;
     const std::uint8_t* p = bytes.data();
-    b.fault = base_block_checksum(p) == u32(p + kChecksum) ? BaseBlock::Fault::kNone
-                                                           : BaseBlock::Fault::kWrongChecksum;
-    b.sequence1 = u32(p + kSequence1), b.sequence2 = u32(p + kSequence2);
-    b.file_type = u32(p + kFileType), b.bins_size = u32(p + kBins), b.flags = u32(p + kFlags);
+    b.fault = base_block_checksum(p) == read_le32(p + kChecksum) ? BaseBlock::Fault::kNone
+                                                                 : BaseBlock::Fault::kWrongChecksum;
+    b.sequence1 = read_le32(p + kSequence1), b.sequence2 = read_le32(p + kSequence2);
+    b.file_type = read_le32(p + kFileType), b.bins_size = read_le32(p + kBins),
+    b.flags = read_le32(p + kFlags);
     return b;
 }
 
@@ -48,12 +44,12 @@ HiveFileState check_hive_file(Bytes head, std::uint64_t file_size) {
     if (b.fault == Fault::kShort) return {"is truncated inside its base block"};
     if (b.fault == Fault::kWrongChecksum) return {"has a damaged base block (wrong checksum)"};
     if (b.file_type != 0) return {"is a transaction log, not a primary hive file"};
-    if (b.bins_size == 0 || b.bins_size % 4096 != 0)
-        return {"has a damaged base block (size of its bins)"};
+    if (!sound_bins_size(b.bins_size)) return {"has a damaged base block (size of its bins)"};
     if (kBaseBlockSize + b.bins_size > file_size)
         return {"is truncated: shorter than its base block declares"};
     const std::uint8_t* bin = head.data() + kBaseBlockSize;
-    if (head.size() < kBaseBlockSize + 32 || std::memcmp(bin, "hbin", 4) != 0 || u32(bin + 4) != 0)
+    if (head.size() < kBaseBlockSize + 32 || std::memcmp(bin, "hbin", 4) != 0 ||
+        read_le32(bin + 4) != 0)
         return {"has a damaged first bin"};
     return {"", b.dirty(), b.sequence1, kBaseBlockSize + b.bins_size};
 }

@@ -15,6 +15,12 @@ inline constexpr std::size_t kBaseBlockSize = 4096;
 inline constexpr std::size_t kLogBaseSize = 512;           // a log's copy of the base block
 inline constexpr std::uint64_t kMaxBinsSize = 0x80000000;  // cell offsets have 31 bits
 
+// The one rule for a size of bins data, wherever one is declared (a base block, a log's copy of
+// it, a log entry): whole pages of 4096 bytes, at least one, up to kMaxBinsSize.
+inline bool sound_bins_size(std::uint64_t size) {
+    return size != 0 && size % 4096 == 0 && size <= kMaxBinsSize;
+}
+
 // Where the fields lie.
 inline constexpr std::size_t kSequence1 = 4, kSequence2 = 8, kStamp = 12, kFileType = 28,
                              kBins = 0x28, kFlags = 0x90, kChecksum = 0x1fc;

@@ -84,7 +84,7 @@ Replay replay_logs(Bytes primary, std::span<const LogInput> logs) {
     return replay_new(replayer, fresh, reasons, {});
 }
 
-bool emit_image(Bytes primary, const Replay& replay, const ImageSink& emit) {
+bool emit_image(Bytes primary, const Replay& replay, const ImagePieceWriter& emit) {
     if (!emit(0, replay.base_block) ||
         !emit(kBaseBlockSize, primary.subspan(kBaseBlockSize, replay.kept)))
         return false;

@@ -54,8 +54,8 @@ Replay replay_logs(Bytes primary, std::span<const LogInput> logs);
 // offset and the bytes there, later ones over earlier ones; what no piece covers is zeros, as in
 // a file grown to `replay.size` or a zeroed buffer. Stops at the first piece `emit` refuses
 // (returns false for), and returns false then.
-using ImageSink = std::function<bool(std::uint64_t offset, Bytes bytes)>;
-bool emit_image(Bytes primary, const Replay& replay, const ImageSink& emit);
+using ImagePieceWriter = std::function<bool(std::uint64_t offset, Bytes bytes)>;
+bool emit_image(Bytes primary, const Replay& replay, const ImagePieceWriter& emit);
 
 // The recovered image, whole, in memory (emit_image into a buffer).
 std::vector<std::uint8_t> recovered_image(Bytes primary, const Replay& replay);

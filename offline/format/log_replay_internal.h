@@ -1,6 +1,5 @@
-// What the replay's files share: the little-endian reads and writes, and the replay under way,
-// which each log format's replay carries on from the base block it starts from. Not part of the
-// replay's interface.
+// What the replay's files share: the replay under way, which each log format's replay carries on
+// from the base block it starts from. Not part of the replay's interface.
 #pragma once
 
 #include <cstdint>
@@ -9,24 +8,12 @@
 #include <utility>
 #include <vector>
 
+#include "offline/format/little_endian.h"
 #include "offline/format/log_replay.h"
 
 namespace endpointfix::offline::detail {
 
 inline constexpr std::size_t kLogBase = kLogBaseSize;  // a log's entries follow its base block
-inline constexpr std::size_t kEntryHeader = 40;
-
-inline std::uint32_t u32(const std::uint8_t* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t{p[3]} << 24;
-}
-inline std::uint64_t u64(const std::uint8_t* p) { return u32(p) | std::uint64_t{u32(p + 4)} << 32; }
-inline void put32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> 8 * i);
-}
-
-inline bool sound_bins_size(std::uint64_t size) {
-    return size != 0 && size % 4096 == 0 && size <= kMaxBinsSize;
-}
 
 // A log that can be used, and its base block.
 struct Usable {

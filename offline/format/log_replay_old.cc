@@ -72,9 +72,9 @@ Replay replay_old(Replayer& replayer, std::vector<Usable> logs, Bytes primary, b
         std::size_t next = 0;
         for (std::uint64_t at = 0; next < dirty.size();) {
             const std::uint8_t* h = header(at, next);
-            const std::uint64_t size = h ? u32(h + 8) : 0;
-            if (h == nullptr || std::memcmp(h, "hbin", 4) != 0 || u32(h + 4) != at || size < 4096 ||
-                size % 4096 != 0 || size > bins - at) {
+            const std::uint64_t size = h ? read_le32(h + 8) : 0;
+            if (h == nullptr || std::memcmp(h, "hbin", 4) != 0 || read_le32(h + 4) != at ||
+                size < 4096 || size % 4096 != 0 || size > bins - at) {
                 r.stopped = "the hive bin at bins offset " + std::to_string(at) + " is not sound";
                 break;
             }

@@ -2,6 +2,8 @@
 
 #include <bit>
 
+#include "offline/format/little_endian.h"
+
 namespace endpointfix::offline {
 
 std::uint64_t marvin32(const std::uint8_t* data, std::size_t size, std::uint64_t seed) {
@@ -15,7 +17,7 @@ std::uint64_t marvin32(const std::uint8_t* data, std::size_t size, std::uint64_t
         hi = std::rotl(hi, 19);
     };
     for (; size >= 4; data += 4, size -= 4) {
-        lo += data[0] | data[1] << 8 | data[2] << 16 | std::uint32_t{data[3]} << 24;
+        lo += read_le32(data);
         mix();
     }
     // The 0 to 3 bytes left, with 0x80 just after them.

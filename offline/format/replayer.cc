@@ -49,12 +49,12 @@ std::string Replayer::enter(std::uint64_t bins, std::span<const Page> pages) {
 }
 
 Replay Replayer::finish(std::uint32_t sequence, Replay r) {
-    put32(&base_[kFileType], 0);
-    put32(&base_[kSequence1], sequence);
-    put32(&base_[kSequence2], sequence);
-    put32(&base_[kBins], static_cast<std::uint32_t>(bins_));
-    put32(&base_[kFlags], flags_);
-    put32(&base_[kChecksum], base_block_checksum(base_.data()));
+    write_le32(&base_[kFileType], 0);
+    write_le32(&base_[kSequence1], sequence);
+    write_le32(&base_[kSequence2], sequence);
+    write_le32(&base_[kBins], static_cast<std::uint32_t>(bins_));
+    write_le32(&base_[kFlags], flags_);
+    write_le32(&base_[kChecksum], base_block_checksum(base_.data()));
     r.outcome = Replay::Outcome::kRecovered;
     r.base_block = std::move(base_);
     r.size = kBaseBlockSize + bins_;

@@ -8,34 +8,36 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <vector>
 
 namespace endpointfix::offline {
 
-int open_regular_file(const std::string& path, int flags, std::string& why) {
-    const int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        why = std::string((flags & O_ACCMODE) == O_RDONLY ? "cannot open: "
-                                                          : "cannot open for writing: ") +
-              std::strerror(errno);
-        return -1;
-    }
+Result open_regular_file(const std::string& path, int flags, int& fd) {
+    fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return failed((flags & O_ACCMODE) == O_RDONLY ? "cannot open" : "cannot open for writing",
+                      errno);
     struct stat st;
-    why = fstat(fd, &st) != 0   ? std::string("cannot be read: ") + std::strerror(errno)
-          : S_ISDIR(st.st_mode) ? "is a directory"
-          : S_ISREG(st.st_mode) ? ""
-                                : "is not a regular file";
-    if (!why.empty()) {
+    const Result result = fstat(fd, &st) != 0   ? failed("cannot be read", errno)
+                          : S_ISDIR(st.st_mode) ? Result::refused("is a directory")
+                          : S_ISREG(st.st_mode) ? Result()
+                                                : Result::refused("is not a regular file");
+    if (!result.ok()) {
         close(fd);
-        return -1;
+        fd = -1;
+        return result;
     }
     // Reads of a regular file wait for the disk, as they should.
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
+    return result;
 }
 
-int copy_range(int from, int to, std::uint64_t offset, std::uint64_t size) {
+std::string descriptor_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+namespace {
+
+// copy_range's work: 0, or an errno value.
+int copy_bytes(int from, int to, std::uint64_t offset, std::uint64_t size) {
     if (lseek(to, static_cast<off_t>(offset), SEEK_SET) < 0) return errno;
     off_t at = static_cast<off_t>(offset);
     const off_t end = static_cast<off_t>(offset + size);
@@ -59,8 +61,6 @@ int copy_range(int from, int to, std::uint64_t offset, std::uint64_t size) {
     return 0;
 }
 
-namespace {
-
 // Copies the first `size` bytes of `from` into `to`, which holds `size` zeros: only the file's
 // data, so that its holes (a hive padded to 1 GB, sparse) take no memory. Returns 0, or an
 // errno value: EIO where the file ended before `size`.
@@ -73,7 +73,7 @@ int copy_data(int from, int to, std::uint64_t size) {
         if (data < 0 || data >= end) break;  // the rest is a hole, or the file is shorter now
         const off_t hole = lseek(from, data, SEEK_HOLE);
         at = hole < 0 ? end : std::min(hole, end);
-        if (const int error = copy_range(from, to, static_cast<std::uint64_t>(data),
+        if (const int error = copy_bytes(from, to, static_cast<std::uint64_t>(data),
                                          static_cast<std::uint64_t>(at - data)))
             return error;
     }
@@ -83,24 +83,31 @@ int copy_data(int from, int to, std::uint64_t size) {
 
 }  // namespace
 
+Result copy_range(int from, int to, std::uint64_t offset, std::uint64_t size) {
+    const int error = copy_bytes(from, to, offset, size);
+    return error == 0 ? Result() : failed("cannot copy", error);
+}
+
 InputCopy::InputCopy(int fd, std::uint64_t limit, bool sealed) {
     struct stat st;
     if (fstat(fd, &st) != 0 ||
         (memfd_ = memfd_create("input", MFD_CLOEXEC | MFD_ALLOW_SEALING)) < 0) {
-        error_ = errno;
+        result_ = failed("cannot be read", errno);
         return;
     }
     const std::uint64_t size =
         std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(st.st_size));
-    error_ = ftruncate(memfd_, static_cast<off_t>(size)) != 0 ? errno : copy_data(fd, memfd_, size);
+    int error =
+        ftruncate(memfd_, static_cast<off_t>(size)) != 0 ? errno : copy_data(fd, memfd_, size);
     // Sealed, nothing can change or shrink it under the mappings made of it.
-    if (error_ == 0 && sealed && fcntl(memfd_, F_ADD_SEALS, kInputSeals) != 0) error_ = errno;
-    if (error_ != 0 || size == 0) return;
-    void* at = mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, memfd_, 0);
-    if (at == MAP_FAILED) {
-        error_ = errno;
-        return;
+    if (error == 0 && sealed && fcntl(memfd_, F_ADD_SEALS, kInputSeals) != 0) error = errno;
+    void* at = MAP_FAILED;
+    if (error == 0 && size != 0) {
+        at = mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, memfd_, 0);
+        if (at == MAP_FAILED) error = errno;
     }
+    if (error != 0) result_ = failed("cannot be read", error);
+    if (at == MAP_FAILED) return;
     data_ = static_cast<const std::uint8_t*>(at);
     size_ = static_cast<std::size_t>(size);
 }

@@ -12,17 +12,22 @@
 #include <string>
 
 #include "offline/format/log_replay.h"
+#include "offline/result.h"
 
 namespace endpointfix::offline {
 
-// Opens the file at `path` with `flags` (O_RDONLY or O_RDWR; it is close-on-exec). Returns the
-// descriptor, or -1 with `why` set: "is a directory", "is not a regular file", "cannot open:
-// REASON" or, for writing, "cannot open for writing: REASON".
-int open_regular_file(const std::string& path, int flags, std::string& why);
+// Opens the file at `path` with `flags` (O_RDONLY or O_RDWR; it is close-on-exec) into `fd`, which
+// is then the caller's. Fails as "is a directory", "is not a regular file", "cannot open: REASON"
+// or, for writing, "cannot open for writing: REASON"; `fd` is -1 then.
+Result open_regular_file(const std::string& path, int flags, int& fd);
 
 // Copies `size` bytes at `offset` of `from` to the same offset of `to`, in the kernel where it
-// can. Returns 0, or an errno value: EIO where `from` ends sooner.
-int copy_range(int from, int to, std::uint64_t offset, std::uint64_t size);
+// can. Fails with the errno value: EIO where `from` ends sooner.
+Result copy_range(int from, int to, std::uint64_t offset, std::uint64_t size);
+
+// A path that reaches the file open at `fd`, for libhivex, which opens files by path only. It
+// never leaves this folder: the loaded hive and the new one are named by their descriptors.
+std::string descriptor_path(int fd);
 
 // A file's first bytes, read into a sealed memfd, and mapped.
 inline constexpr unsigned kInputSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL;
@@ -36,15 +41,16 @@ public:
     InputCopy(const InputCopy&) = delete;
     InputCopy& operator=(const InputCopy&) = delete;
 
-    // 0, or the errno value that stopped the copy: EIO where the file ended before the size it
-    // had when the copy began, as where a read failed.
-    int error() const { return error_; }
+    // Done, or "cannot be read: REASON" with the errno value that stopped the copy: EIO where
+    // the file ended before the size it had when the copy began, as where a read failed.
+    const Result& result() const { return result_; }
     // The memfd, which stays this object's: for libhivex (as /proc/self/fd/N) and for copies.
     int fd() const { return memfd_; }
     Bytes bytes() const { return {data_, size_}; }
 
 private:
-    int memfd_ = -1, error_ = 0;
+    int memfd_ = -1;
+    Result result_;
     const std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
 };

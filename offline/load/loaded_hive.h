@@ -1,47 +1,77 @@
-// A hive file as Windows loads it. A clean one is read as it stands: its base block and bins,
-// copied into memory (offline/load/input_file.h), whatever follows them in the file left out. A dirty
-// one, or one whose base block is damaged, has the transaction logs beside it replayed
-// (offline/format/log_replay.h) into an image held in memory (a memfd), which is read in its place;
-// where nothing sound can be made of them, it is refused.
+// A hive file as Windows loads it, the one way the service reaches a hive. A clean one is read as
+// it stands: its base block and bins, copied into memory (offline/load/input_file.h), whatever
+// follows them in the file left out. A dirty one, or one whose base block is damaged, has the
+// transaction logs beside it replayed (offline/format/log_replay.h) into an image held in memory
+// (a memfd), which is read in its place; where nothing sound can be made of them, it is refused.
+// What is read is reached through this object only: as a store, as a copy, or as the base of a
+// new hive, which it proves before anything is written.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "offline/load/hive_file.h"
 #include "offline/load/input_file.h"
+#include "offline/load/new_hive.h"
+#include "offline/load/read_back.h"
+#include "offline/result.h"
+#include "registry/hive_store.h"
 
 namespace endpointfix::offline {
 
 class LoadedHive {
 public:
-    // Loads the hive file open at `fd` (which stays the caller's, and is read here only), named
-    // `file`: its logs are the ones beside that path.
-    LoadedHive(int fd, const std::string& file);
+    // How the hive file is opened: to be read, or to be replaced too (opened for writing, so that
+    // a file this run may not change is refused before any work).
+    enum class Access { kRead, kWrite };
+    // Called with the hive file once it is open, before any of it is read: where the caller
+    // takes its lock. Done, or why the hive is not to be loaded.
+    using Hold = std::function<Result(int fd)>;
+
+    // Opens the file `source` names (its logs are the ones beside it) and loads it; the file
+    // stays open, and `hold`'s lock held, as long as the object lives. Null, with why in
+    // `result` (a phrase that follows the hive's name), where the file cannot be opened, `hold`
+    // refuses, the checks of its base block and first bin fail (against the recovered image where
+    // there is one), or its logs cannot be replayed.
+    static std::unique_ptr<LoadedHive> open(const HiveSource& source, Access access, Result& result,
+                                            const Hold& hold = {});
     ~LoadedHive();
     LoadedHive(const LoadedHive&) = delete;
     LoadedHive& operator=(const LoadedHive&) = delete;
 
-    // Why it cannot be read: the checks of its base block and first bin, which run against the
-    // recovered image where there is one, or why its logs cannot be replayed. Empty where it can.
-    const std::string& refusal() const { return refusal_; }
     bool recovered() const { return image_ >= 0; }
-    // A path that reaches what is to be read, in this process's memory: the clean hive's bytes,
-    // or the recovered image.
-    std::string path() const;
-    // What is read, as inspect_hive_file sees it: clean, with the image's sequence numbers.
-    const HiveFileState& state() const { return state_; }
     // For a recovered hive, what was replayed: "dirty; replayed 7 log entries from ...".
     const std::string& summary() const { return summary_; }
+
+    // What is read, opened as a store, writable (in memory) where `writable`. Null, with why in
+    // `result`, where libhivex cannot read it as a hive.
+    std::unique_ptr<HiveStore> store(bool writable, Result& result) const;
+
+    // Commits `changed`, a store of this hive (store(true)) that the run changed, into a new hive
+    // in memory, sealed, and proves it (check_new_hive): sound, with sequence numbers one past
+    // this hive's, and holding `writes` (`before`: the check's status over this hive). `out`,
+    // filled where it is done, is the caller's to close. Fails with a phrase that follows the
+    // hive's name.
+    Result make_new_hive(HiveStore& changed, const std::vector<WrittenValue>& writes, int before,
+                         NewHive& out) const;
+
     // Writes what is read, whole, to `out` from its start: a byte-for-byte copy of a clean
-    // hive's base block and bins, or the recovered image. Returns 0, or an errno value.
-    int copy_to(int out) const;
+    // hive's base block and bins, or the recovered image. Fails with the errno value.
+    Result copy_to(int out) const;
 
 private:
+    LoadedHive() = default;
+    Result load(const std::string& file);
+    Result load_replayed(const std::string& file);  // offline/load/loaded_replay.cc
+    int memory() const { return image_ >= 0 ? image_ : copy_->fd(); }  // what is read
+
+    int file_ = -1;                    // the hive file, held open for the lock taken on it
     std::unique_ptr<InputCopy> copy_;  // a clean hive's bytes
-    int image_ = -1;
-    std::string refusal_, summary_;
-    HiveFileState state_;
+    int image_ = -1;                   // a recovered hive's image
+    std::string summary_;
+    HiveFileState state_;  // of what is read: clean, with the image's sequence numbers
 };
 
 }  // namespace endpointfix::offline

@@ -5,6 +5,7 @@
 
 #include "check/check.h"
 #include "offline/load/hive_file.h"
+#include "offline/load/input_file.h"
 #include "registry/hive_store.h"
 
 namespace endpointfix::offline {
@@ -73,7 +74,7 @@ std::string check_new_hive(int fd, unsigned sequence, const std::vector<WrittenV
     if (!now.damage.empty()) return "the new hive " + now.damage;
     if (now.dirty || now.sequence != sequence)
         return "the new hive has unexpected sequence numbers";
-    const auto back = HiveStore::open_file(("/proc/self/fd/" + std::to_string(fd)).c_str(), false);
+    const auto back = HiveStore::open_file(descriptor_path(fd).c_str(), false);
     const std::string wrong =
         !back ? "cannot be read as a hive" : read_back(*back, *back, writes, before);
     return wrong.empty() ? wrong : "the new hive " + wrong;

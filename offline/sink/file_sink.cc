@@ -15,9 +15,8 @@ FileSink::~FileSink() {
 }
 
 Result FileSink::claim(std::string& note) {
-    std::string why;
-    const int fd = open_regular_file(path_, O_RDWR, why);
-    if (fd < 0) return Result::refused(why);
+    int fd = -1;
+    if (const Result opened = open_regular_file(path_, O_RDWR, fd); !opened.ok()) return opened;
     if (locked_ >= 0) close(locked_);
     locked_ = fd;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) return Result::refused("another run is changing it");

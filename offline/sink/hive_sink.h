@@ -7,15 +7,10 @@
 #include <cstdint>
 #include <string>
 
+#include "offline/load/new_hive.h"
 #include "offline/result.h"
 
 namespace endpointfix::offline {
-
-// The new hive, made and proven already: `size` bytes in a local file open at `fd` (a memfd).
-struct NewHive {
-    int fd = -1;
-    std::uint64_t size = 0;
-};
 
 struct SinkResult {
     Result result;        // why the hive was not replaced (saying whether it is as it was)

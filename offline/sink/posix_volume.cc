@@ -132,8 +132,8 @@ Result PosixVolume::set_attribute(const std::string& path, const std::string& na
 Result PosixVolume::write(const std::string& path, int from, std::uint64_t size) {
     const int fd = open_file(path, O_WRONLY | O_TRUNC);
     if (fd < 0) return failed("cannot open " + path + " for writing", errno);
-    const int error = copy_range(from, fd, 0, size);
-    return closing(fd, error == 0 ? Result{} : failed("cannot write " + path, error),
+    const Result copied = copy_range(from, fd, 0, size);
+    return closing(fd, copied.ok() ? Result{} : failed("cannot write " + path, copied.code()),
                    "cannot write " + path);
 }
 

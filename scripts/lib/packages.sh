@@ -65,10 +65,12 @@ ensure_packages() {
 # their and ASKED's dependencies at one version for all its architectures, and the installed
 # packages that ask for an exact version of one at the version that goes with it
 # (matched_versions.py reads apt's lists). Only version arguments on this one call; it runs only
-# if apt, asked first to simulate it, would remove nothing. Says in one line what moved; on
+# if apt, asked first to simulate it, would remove nothing, and would take no installed package
+# back to an older version unless ENDPOINTFIX_ALLOW_DOWNGRADE=1 (older versions may bring back
+# fixed vulnerabilities: for throwaway machines, as CI's). Says in one line what moved; on
 # failure prints why.
 apt_install_matched() {
-    local asked=$1 pins sim removed out
+    local asked=$1 pins sim removed down out
     shift
     # shellcheck disable=SC2016,SC2086 # a format of apt's; ASKED is a list of package names
     pins=$(apt-get indextargets --format '$(FILENAME)' 'Created-By: Packages' |
@@ -81,6 +83,11 @@ apt_install_matched() {
     sim=$(LC_ALL=C apt-get -s install "$@" 2>&1) || { apt_first_error "$sim"; return 1; }
     removed=$(printf '%s\n' "$sim" | awk '$1 == "Remv" { print $2 }' | xargs)
     [ -z "$removed" ] || { echo "apt would remove $removed"; return 1; }
+    down=$(apt_downgraded "$sim")
+    if [ -n "$down" ] && [ "${ENDPOINTFIX_ALLOW_DOWNGRADE:-}" != 1 ]; then
+        echo "apt would take installed packages back to older versions ($down); ENDPOINTFIX_ALLOW_DOWNGRADE=1 allows it"
+        return 1
+    fi
     echo "32-bit Wine: installing with matched library versions: $(apt_moves "$sim")" >&2
     out=$(apt_install --allow-downgrades "$@") || { apt_first_error "$out"; return 1; }
 }
@@ -90,9 +97,14 @@ apt_install_matched() {
 apt_moves() {
     local counts down
     counts=$(printf '%s\n' "$1" | grep -m1 -E '^[0-9]+ upgraded, ' | sed -E 's/, [0-9]+ to remove.*//')
-    down=$(printf '%s\n' "$1" | awk '/^The following packages will be DOWNGRADED:/ { on = 1; next }
-        on && /^ / { print; next } { on = 0 }' | xargs)
+    down=$(apt_downgraded "$1")
     printf '%s%s' "${counts:-no counts}" "${down:+ ($down)}"
+}
+
+# apt_downgraded TEXT: the packages apt's simulation takes back to older versions, on one line.
+apt_downgraded() {
+    printf '%s\n' "$1" | awk '/^The following packages will be DOWNGRADED:/ { on = 1; next }
+        on && /^ / { print; next } { on = 0 }' | xargs
 }
 
 # apt_install PKG...: installs quietly; on failure prints apt's messages and fails.

@@ -73,6 +73,20 @@ expect "status with a key name outside the code page" "$status" 2
 expect "the key named" "$(grep -F '{?}' "$WINE_TMP/report")" \
     "unreadable: ${AUDIO_KEY#*\\}\\Capture\\{?}: not found by the name it is listed by"
 
+# An endpoint key's name of 220 characters makes a path longer than the platform opens in one
+# call: the check opens keys level by level, as the program does, so its plan is the run's.
+fresh
+long="{0.0.1.00000000}.{$(printf 'a%.0s' {1..201})}"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s]\r\n"DeviceState"=dword:00000002\r\n[%s\\Properties]\r\n"%s"="WaveOut Mix"\r\n' \
+    "$AUDIO_KEY\\Capture\\$long" "$AUDIO_KEY\\Capture\\$long" '{a45c254e-df1c-4efd-8020-67d146a850e0},2' >"$WINE_TMP/long.reg"
+store_reg import "Z:${WINE_TMP//\//\\}\\long.reg" >/dev/null 2>&1
+w "$check" >"$WINE_TMP/report"
+expect "a 220-character name: status, the last line" "$status $(tail -n 1 "$WINE_TMP/report")" \
+    "1 endpointfix-check: 6 of 10 endpoints matched, 6 changes pending, 0 blocked, 0 unreadable"
+"$WINE" "$fix" </dev/null >/dev/null 2>&1
+w "$check" >/dev/null
+expect "a 220-character name: status after a run" "$status" 0
+
 fresh
 capture='{0.0.1.00000000}.{11111111-0000-0000-0000-000000000001}'
 render='{0.0.0.00000000}.{22222222-0000-0000-0000-000000000001}'
