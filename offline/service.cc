@@ -55,8 +55,7 @@ int print_report(const char* program, const HiveSource& hive, CheckOutput output
 int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, CheckOutput report,
                   bool& wrote) {
     wrote = false;
-    // The sink first: it makes this run the only one that changes the hive (the file binding
-    // locks it), and removes what dead runs left beside it.
+    // The sink first: this run becomes the only one that changes the hive (hive_sink.h).
     std::string note;
     if (const Result claimed = sink.claim(note); !claimed.ok())
         return refuse(program, hive, claimed.message());

@@ -6,8 +6,11 @@
 
 #include "offline/image/backing_file.h"
 #include "offline/image/find_hive.h"
+#include "offline/image/guest_volume.h"
 #include "offline/image/write_back.h"
+#include "offline/sink/replace.h"
 #include "tests/fake_guest.h"
+#include "tests/faulty_volume.h"
 
 namespace endpointfix::offline::image {
 namespace {
@@ -107,6 +110,31 @@ TEST(BackingFile, NamedOnlyWithinTheBytesRead) {
         const BackingFile got = qcow2_backing_file(c.bytes);
         EXPECT_EQ(got.name, c.want_name) << c.name;
         EXPECT_EQ(got.unreadable, c.want_unreadable) << c.name;
+    }
+}
+
+// As a kill -9 would stop it, at each call to the guest: the hive is the old or the new one, and
+// no file in the image holds hive bytes under a descriptor other than the hive's.
+TEST(WriteBack, StoppedDeadAtEachCall) {
+    const std::string acl("\x01\x00\x04\x80\x14\x00\x00\x00", 8), bytes = "new hive";
+    const volatile std::sig_atomic_t no_signal = 0;
+    for (int k = 0;; ++k) {
+        FakeGuest guest;
+        guest.add("/dev/sda2", kHive, "old hive").attributes["system.ntfs_acl"] = acl;
+        guest.mount("/dev/sda2", true);
+        GuestVolume inner(guest);
+        FaultyVolume volume(inner, Fault::kDead, k);
+        NewHive hive{memfd_create("hive", MFD_CLOEXEC), bytes.size()};
+        ASSERT_EQ(::write(hive.fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        const SinkResult got = replace_hive(volume, kHive, hive, false, no_signal);
+        close(hive.fd);
+        const std::string name = "dead at call " + std::to_string(k);
+        EXPECT_EQ(guest.mounted().files.at(kHive)->bytes, got.wrote ? bytes : "old hive") << name;
+        for (const auto& [path, file] : guest.mounted().files)
+            if (!file->bytes.empty()) {
+                EXPECT_EQ(file->attributes.at("system.ntfs_acl"), acl) << name << ": " << path;
+            }
+        if (got.result.ok()) break;  // past the last call
     }
 }
 

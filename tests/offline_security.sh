@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# offline_security.sh PROGRAM MAKER: as root, --apply keeps the hive's security: the Windows
-# security descriptor on an NTFS volume (ntfs-3g), the POSIX ACL and a user. attribute on ext4;
-# refuses, the hive as it was, where an attribute cannot be set; services a hive in "/" (in a
-# mount namespace of its own, chrooted). Volumes are files in a temporary folder.
+# offline_security.sh PROGRAM MAKER BIG: as root, --apply keeps the hive's security: the Windows
+# security descriptor, file attributes and creation time on an NTFS volume (ntfs-3g), the POSIX
+# ACL and a user. attribute on ext4; refuses, the hive as it was, where an attribute cannot be
+# set; services a hive in "/" (in a mount namespace of its own, chrooted). On a big hive (from
+# BIG, big_hive): a kill -9 mid-write leaves no copy open to more than the hive, which the next
+# run removes; a SIGTERM after the rename ends the run as one that made its changes. Volumes are
+# files in a temporary folder.
 set -uo pipefail
-program=$(realpath "$1") maker=$2
+program=$(realpath "$1") maker=$2 big=$3
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../scripts/lib/hive.sh"
 [ "$(id -u)" = 0 ] || { echo "skipped: mounting needs root"; exit 77; }
@@ -14,7 +17,7 @@ fail=0
 expect() { [ "$2" = "$3" ] || { printf 'FAIL %s\n--- got\n%s\n--- want\n%s\n' "$1" "$2" "$3"; fail=1; }; }
 attr() { getfattr --absolute-names -e hex -n "$2" "$1" 2>/dev/null | sed -n "s/^$2=//p"; }
 hive_from_reg "$maker" "$here/e2e/store.reg" "$tmp/clean" >/dev/null || exit 1
-mkdir "$tmp/ntfs" "$tmp/ext4" && truncate -s 16M "$tmp/ntfs.img" "$tmp/ext4.img"
+mkdir "$tmp/ntfs" "$tmp/ext4" && truncate -s 96M "$tmp/ntfs.img" && truncate -s 16M "$tmp/ext4.img"
 mkntfs -F -Q "$tmp/ntfs.img" >/dev/null 2>&1 && ntfs-3g "$tmp/ntfs.img" "$tmp/ntfs" 2>/dev/null &&
     mkfs.ext4 -q "$tmp/ext4.img" && mount -o loop "$tmp/ext4.img" "$tmp/ext4" 2>/dev/null ||
     { echo "skipped: cannot mount an NTFS (ntfs-3g) and an ext4 volume here"; exit 77; }
@@ -39,6 +42,48 @@ for c in "${cases[@]}"; do
     expect "$name: status, attribute kept" "$status $(attr "$file" "$key") $(cat "$tmp/err")" "0 $want "
 done
 expect "ntfs descriptor: the bytes written" "$(attr "$tmp/ntfs/SOFTWARE" system.ntfs_acl)" "$sd"
+
+# Hidden, system and archive (0x26), and a creation time: set again after the data is written.
+f=$tmp/ntfs/SOFTWARE && cp "$tmp/clean" "$f" && setfattr -n system.ntfs_attrib -v 0x26000000 "$f" &&
+    setfattr -n system.ntfs_crtime -v 0x0080e9a3c3a5d201 "$f"
+status=0 && "$program" --apply "$f" >/dev/null 2>"$tmp/err" || status=$?
+expect "ntfs attributes and creation time" "$status $(attr "$f" system.ntfs_attrib) $(attr "$f" system.ntfs_crtime) $(cat "$tmp/err")" \
+    "0 0x26000000 0x0080e9a3c3a5d201 "
+
+# signalled SIGNAL WHEN HIVE COMMAND...: runs COMMAND, its report into a pipe of one page that is
+# read only once SIGNAL is sent, which is once WHEN holds: "copy", a new file beside HIVE holds
+# bytes; "renamed", HIVE is another file. Prints the status as the shell tells it.
+signalled() {
+    python3 - "$@" 2>"$tmp/err" <<'EOF'
+import glob, fcntl, os, signal, subprocess, sys, time
+sig, when, hive, *command = sys.argv[1:]
+read, write = os.pipe()
+fcntl.fcntl(write, 1031, 4096)  # F_SETPIPE_SZ
+inode = os.stat(hive).st_ino
+child = subprocess.Popen(command, stdout=write)
+os.close(write)
+def holds():
+    if when == "renamed": return os.stat(hive).st_ino != inode
+    copies = glob.glob(os.path.join(os.path.dirname(hive), "." + os.path.basename(hive) + ".endpointfix-*"))
+    return any(os.stat(c).st_size > 0 for c in copies if os.path.exists(c))
+while child.poll() is None and not holds(): time.sleep(0.001)
+child.send_signal(getattr(signal, "SIG" + sig))
+while os.read(read, 65536): pass
+status = child.wait()
+print(128 - status if status < 0 else status)
+EOF
+}
+"$big" "$tmp/big" 20 && mkdir "$tmp/ntfs/big" && f=$tmp/ntfs/big/SOFTWARE && cp "$tmp/big" "$f" &&
+    setfattr -n system.ntfs_acl -v "$sd" "$f" && before=$(sha256sum <"$f") || exit 1
+status=$(signalled KILL copy "$f" "$program" --apply "$f")
+expect "kill -9 mid-write: status, hive, the copy's descriptor" \
+    "$status $(sha256sum <"$f") $(for c in "$tmp"/ntfs/big/.SOFTWARE.endpointfix-*; do attr "$c" system.ntfs_acl; done)" "137 $before $sd"
+status=0 && "$program" --apply "$f" >/dev/null 2>"$tmp/err" || status=$?
+expect "the next run: status, folder, message" "$status $(ls -A "$tmp/ntfs/big") $(cat "$tmp/err")" \
+    "0 SOFTWARE endpointfix-offline: $f: removed a file left beside it by a run that was stopped"
+cp "$tmp/big" "$f" && status=$(signalled TERM renamed "$f" "$program" --apply "$f")
+expect "SIGTERM after the rename: status, message, changed" "$status $(cat "$tmp/err") $(cmp -s "$tmp/big" "$f" || echo changed)" \
+    "0 endpointfix-offline: $f: interrupted after the hive was replaced; it holds the changes changed"
 
 # A file capability: kept by root, but a user who owns the hive may not set one.
 cp "$tmp/clean" "$tmp/ext4/SOFTWARE" && chown 65534:65534 "$tmp/ext4" "$tmp/ext4/SOFTWARE" &&

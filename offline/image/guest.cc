@@ -1,11 +1,12 @@
 #include "offline/image/guest.h"
 #include "offline/image/image_file.h"
-#include "offline/image/setfattr_command.h"
+#include "offline/image/attribute_shell.h"
 
 #include <guestfs.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -105,10 +106,7 @@ public:
     std::optional<std::string> sha256(const std::string& path) override {
         return owned(guestfs_checksum(g_, "sha256", path.c_str()));
     }
-    std::optional<std::string> attribute(const std::string& path, const std::string& name) override {
-        std::size_t got = 0;
-        return owned(guestfs_lgetxattr(g_, path.c_str(), name.c_str(), &got), got);
-    }
+    std::optional<std::string> attribute(const std::string& path, const std::string& name) override;
     std::optional<std::vector<std::pair<std::string, std::string>>> attributes(
         const std::string& path) override;
     bool set_attribute(const std::string& path, const std::string& name,
@@ -182,6 +180,20 @@ std::optional<std::vector<std::pair<std::string, std::string>>> ApplianceGuest::
                           std::string(list->val[i].attrval, list->val[i].attrval_len));
     guestfs_free_xattr_list(list);
     return kept;
+}
+
+// Where libguestfs' own call fails but for a missing attribute, the appliance's getfattr; where
+// that reads nothing either, error() is the first call's.
+std::optional<std::string> ApplianceGuest::attribute(const std::string& path,
+                                                     const std::string& name) {
+    std::size_t got = 0;
+    char* read = guestfs_lgetxattr(g_, path.c_str(), name.c_str(), &got);  // sets `got` first
+    if (auto bytes = owned(read, got)) return bytes;
+    if (guestfs_last_errno(g_) == ENODATA) return std::nullopt;
+    std::string command = getfattr_command(path, name);
+    char* args[] = {command.data(), nullptr};
+    const auto printed = owned(guestfs_debug(g_, "sh", args));
+    return printed ? getfattr_value(*printed, name) : std::nullopt;
 }
 
 // guestfs_lsetxattr sends its value as a string, cut at the first NUL byte (a security

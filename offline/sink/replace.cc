@@ -1,6 +1,7 @@
 #include "offline/sink/replace.h"
 
 #include <cctype>
+#include <cerrno>
 #include <functional>
 #include <random>
 
@@ -41,10 +42,11 @@ Result create_beside(Volume& volume, const std::string& target, std::string& tem
 Result read_old(Volume& volume, const std::string& target, bool backup, Security& security) {
     if (const Result read = read_security(volume, target, security); !read.ok()) return read;
     if (!security.facts.regular) return Result::refused("is not a regular file");
+    if (!backup) return {};
     FileFacts facts;
-    if (backup && volume.stat(target + ".bak", facts).ok())
-        return Result::refused(target + ".bak is there already");
-    return {};
+    const Result there = volume.stat(target + ".bak", facts);
+    if (there.ok()) return Result::refused(target + ".bak is there already");
+    return there.code() == ENOENT ? Result{} : there;
 }
 
 Result read_back(Volume& volume, const std::string& temp, const std::string& want) {

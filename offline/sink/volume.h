@@ -33,6 +33,7 @@ public:
     // image holds its access in the security descriptor alone).
     virtual bool has_modes() const = 0;
 
+    // The code is ENOENT, and only then, where there is no file at `path`.
     virtual Result stat(const std::string& path, FileFacts& facts) = 0;
     // The names in `folder`, without it.
     virtual Result list(const std::string& folder, std::vector<std::string>& names) = 0;
