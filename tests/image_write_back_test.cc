@@ -19,9 +19,9 @@ constexpr char kHive[] = "/Windows/System32/config/SOFTWARE";
 
 TEST(FindInstallation, RootPicksOneOfTwo) {
     const struct { const char* root; std::string want_device, want_why; } cases[] = {
-        {"", "", "holds 2 Windows installations, on /dev/sda2 and /dev/sda10: choose one with --root DEVICE"},
+        {"", "", "holds 2 Windows installations, on /dev/sda10 and /dev/sda2: choose one with --root DEVICE"},
         {"/dev/sda10", "/dev/sda10", ""},
-        {"/dev/sdab1", "", "holds no Windows installation on /dev/sdab1 (only on /dev/sda2 and /dev/sda10)"},
+        {"/dev/sdab1", "", "holds no Windows installation on /dev/sdab1 (only on /dev/sda10 and /dev/sda2)"},
     };
     for (const auto& c : cases) {
         FakeGuest guest;  // the image on /dev/sda; the others' installations are not its own
