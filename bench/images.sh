@@ -30,7 +30,7 @@ for format in raw qcow2 vhdx vmdk vpc; do
 done
 
 # The wall time of a run, whatever its status (1: changes pending).
-timed() { /usr/bin/time -f %e -o time.txt "$build/endpointfix-offline" "$@" >/dev/null 2>&1 || true; cat time.txt; }
+timed() { /usr/bin/time -q -f %e -o time.txt "$build/endpointfix-offline" "$@" >/dev/null 2>&1 || true; cat time.txt; }
 median() { sort -n | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'; }
 report= apply= batch=
 for _ in $(seq "$runs"); do
