@@ -70,8 +70,9 @@ public:
     virtual bool remove(const std::string& path) = 0;
     // Flushes every write to the image's disk.
     virtual bool sync() = 0;
-    // Flushes every write to the image and stops the guest: the changes are in the image file
-    // only where this succeeds.
+    // Flushes every write into the image files, the volumes unmounted, and leaves the guest
+    // running for the next image of a batch: the changes are in the image file only where this
+    // succeeds.
     virtual bool finish() = 0;
 };
 
