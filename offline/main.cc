@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
         if (options.version) std::puts("endpointfix-offline " ENDPOINTFIX_VERSION);
         return std::fflush(stdout) == 0 ? 0 : kOutputFailed;
     }
-    if (!options.image.empty()) return offline::start_image_helper(argv);
+    if (!options.images.empty()) return offline::start_image_helper(argv);
     const offline::HiveSource hive = offline::resolve_hive_path(options.hive);
     // --apply stops where it can stop whole; the other modes write nothing that a signal could
     // leave half done, and end at once.

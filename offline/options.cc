@@ -10,7 +10,7 @@ const char kUsageText[] =
     "       endpointfix-offline --reg WHERE\n"
     "       endpointfix-offline --recover OUT WHERE\n"
     "       endpointfix-offline --help | --version\n"
-    "WHERE is [--] HIVE, or --image IMAGE [--root DEVICE]\n"
+    "WHERE is [--] HIVE, or --image IMAGE [--root DEVICE], or --image IMAGE --image IMAGE...\n"
     "  HIVE       a SOFTWARE hive file (Windows/System32/config/SOFTWARE); where it is a\n"
     "             symbolic link, the file it names is serviced. A dirty hive is read as\n"
     "             Windows loads it, with the transaction logs beside it (HIVE.LOG1, .LOG2)\n"
@@ -23,7 +23,8 @@ const char kUsageText[] =
     "             OUT (any hive: SOFTWARE, SYSTEM, NTUSER.DAT); changes nothing else\n"
     "  --json     the report (of --apply too) as one JSON document\n"
     "  --image    the same on the SOFTWARE hive inside the disk image IMAGE (with the package\n"
-    "             endpointfix-offline-image); --root picks the installation on DEVICE\n"
+    "             endpointfix-offline-image); --root picks the installation on DEVICE. Several\n"
+    "             images are serviced in turn, each named (with --json, one document each)\n"
     "Exit status: 0 nothing to change (or changed), 1 changes pending, 2 the hive cannot be\n"
     "serviced (or part of it read), 3 usage, 4 output not written in full (with --apply,\n"
     "after the changes were made). More in endpointfix-offline(1).\n";
@@ -46,10 +47,15 @@ std::string combination_error(const Options& options, const std::vector<std::str
     if (options.backup && options.mode != Mode::kApply) return "--backup goes only with --apply";
     if (options.json && !modes.empty() && options.mode != Mode::kApply)
         return "--json does not go with " + modes[0];
-    if (!options.root.empty() && options.image.empty()) return "--root goes only with --image";
-    if (!options.image.empty() && hives > 0) return "HIVE does not go with --image";
+    if (!options.root.empty() && options.images.size() != 1)
+        return options.images.empty() ? "--root goes only with --image"
+                                      : "--root goes only with one --image";
+    // One OUT, and one .reg file of one hive's changes.
+    if (options.images.size() > 1 && (options.mode == Mode::kRecover || options.mode == Mode::kRegFile))
+        return modes[0] + " goes only with one --image";
+    if (!options.images.empty() && hives > 0) return "HIVE does not go with --image";
     if (hives > 1) return "HIVE given twice";
-    if (hives == 0 && options.image.empty())  // `--recover HIVE` has taken HIVE for OUT
+    if (hives == 0 && options.images.empty())  // `--recover HIVE` has taken HIVE for OUT
         return options.mode == Mode::kRecover ? "--recover needs OUT, then HIVE: one name given"
                                               : "no HIVE given";
     return "";
@@ -68,7 +74,7 @@ std::string parse_options(int argc, const char* const* argv, Options& out) {
             continue;
         }
         const std::string option = arg == "-h" ? "--help" : arg;
-        if (!seen.insert(option).second) return option + " given twice";
+        if (!seen.insert(option).second && option != "--image") return option + " given twice";
         if (const char* value = value_name(option);
             value != nullptr && (i + 1 >= argc || *argv[i + 1] == 0))
             return option + " needs " + value;
@@ -80,8 +86,10 @@ std::string parse_options(int argc, const char* const* argv, Options& out) {
             out.mode = Mode::kApply, modes.push_back(option);
         else if (option == "--recover")
             out.mode = Mode::kRecover, out.out = argv[++i], modes.push_back(option);
-        else if (option == "--image" || option == "--root")
-            (option == "--image" ? out.image : out.root) = argv[++i];
+        else if (option == "--image")
+            out.images.push_back(argv[++i]);
+        else if (option == "--root")
+            out.root = argv[++i];
         else if (option == "--backup")
             out.backup = true;
         else if (option == "--json")

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace endpointfix::offline {
 
@@ -15,15 +16,17 @@ struct Options {
     bool version = false;  // --version alone: print the version and do nothing else
     std::string out;       // with kRecover: the file to write the recovered hive to
     std::string hive;
-    std::string image;  // --image: the disk image whose SOFTWARE hive is serviced, not `hive`
-    std::string root;   // --root: with `image`, the device of the installation to service
+    // --image, once or more: the disk images whose SOFTWARE hives are serviced, not `hive`, in
+    // the order given.
+    std::vector<std::string> images;
+    std::string root;  // --root: with one image, the device of the installation to service
 };
 
-// Reads the arguments after the program's name. Each option may stand once; "--" ends the
+// Reads the arguments after the program's name. Each option may stand once, but --image; "--" ends the
 // options, so that a hive whose name begins with '-' can be named; "-h" is "--help". Returns ""
 // or, for a usage error, what was wrong, in a few words for one line: an unknown or repeated
-// option, an option without its value, not exactly one hive (none with --image IMAGE, which
-// --root DEVICE needs), more than one of --reg, --apply and --recover (which takes the next
+// option, an option without its value, not exactly one hive (none with --image IMAGE; --root
+// DEVICE needs exactly one), more than one of --reg, --apply and --recover (which takes the next
 // argument as its OUT), --backup without --apply, --json with --reg or --recover, or --help or
 // --version with anything else.
 std::string parse_options(int argc, const char* const* argv, Options& out);

@@ -44,6 +44,7 @@ public:
 
     std::string error() const override { return error_; }
     int error_code() const override { return code_; }
+    std::vector<std::string> disks() override { return {"/dev/sda"}; }
     std::vector<std::pair<std::string, std::string>> windows_roots() override { return roots; }
     std::vector<std::string> filesystems() override {
         std::vector<std::string> all;

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# image.sh PROGRAM MAKER DIRTY: endpointfix-offline --image on three small NTFS disk images made
-# with guestfish: a Windows layout (the SOFTWARE hive made as offline.sh makes them, what
-# inspection needs, logs and an unrelated file), a hibernated one whose hive is dirty (made by
-# DIRTY, make_dirty_hive, with logs that change an endpoint), and one without Windows. Each
-# run's status and output must be those of the hive-file run on the same hive. The Windows one is
-# serviced as a qcow2 copy too; its hive carries a Windows-like security descriptor, which the
-# hive written back must keep. Every start of libguestfs' appliance costs some 20 s without KVM:
-# this test makes fifteen.
+# image.sh PROGRAM MAKER DIRTY: endpointfix-offline --image on small NTFS disk images made with
+# guestfish: a Windows layout (the SOFTWARE hive made as offline.sh makes them, what inspection
+# needs, logs and an unrelated file), a hibernated one whose hive is dirty (made by DIRTY,
+# make_dirty_hive, with logs that change an endpoint), and one without Windows. The Windows one
+# is serviced in the formats hypervisors use (raw, qcow2, VHDX, VMDK, fixed and dynamic VHD) in
+# batch runs, the other two and a qcow2 image with a backing file among them. Each image's status
+# and output must be those of the hive-file run on the same hive; its hive carries a Windows-like
+# security descriptor, which the hive written back must keep. Every start of libguestfs'
+# appliance costs some 20 s without KVM: this test makes eight.
 set -uo pipefail
 program=$1 maker=$2 dirty=$3
 here=$(cd "$(dirname "$0")" && pwd)
@@ -50,57 +51,74 @@ layout() { printf 'part-disk %s mbr\nmkfs ntfs %s1\nmount %s1 /\nmkdir-p /Window
     [ "$2" = win ] && echo "debug sh \"setfattr -n system.ntfs_acl -v 0x$sd /sysroot/Windows/System32/config/SOFTWARE\""
     [ "$2" = hib ] && echo 'upload hiberfil.sys /hiberfil.sys'; echo umount-all; }
 { echo run; layout /dev/sda win; layout /dev/sdb hib; layout /dev/sdc none; } | guestfish -a win.img -a hib.img -a none.img >/dev/null &&
-    qemu-img convert -f raw -O qcow2 win.img win.qcow2 || exit 1
-hive=win.img:/Windows/System32/config/SOFTWARE
+    qemu-img convert -f raw -O qcow2 win.img win.qcow2 && qemu-img convert -f raw -O vhdx win.img win.vhdx &&
+    qemu-img convert -f raw -O vmdk win.img win.vmdk && qemu-img convert -f raw -O vpc -o subformat=fixed win.img fixed.vhd &&
+    qemu-img convert -f raw -O vpc -o subformat=dynamic win.img dynamic.vhd &&
+    qemu-img create -q -f qcow2 -b "$tmp/win.qcow2" -F qcow2 over.qcow2 || exit 1
+hive=win.img:/Windows/System32/config/SOFTWARE images="win.img win.qcow2 win.vhdx win.vmdk fixed.vhd dynamic.vhd"
+# Each image's format as qemu-img tells it (a fixed VHD is its disk's bytes, then a footer that
+# begins "conectix"), and its bytes and modification time.
+format() { printf %s "$(qemu-img info --output=json "$1" | jq -r .format)"; [ "${1##*.}" != vhd ] || printf ' %s' "$(tail -c 512 "$1" | head -c 8)"; }
+formats() { for image in $images; do format "$image"; echo; done | paste -sd' '; }
+states() { for image in "$@"; do state "$image"; done; }
+want_formats="raw qcow2 vhdx vmdk raw conectix vpc conectix"
+all_of() { for image in $images; do printf -- '--image %s ' "$image"; done; }
+# The output of a batch run with each image's hive as HIVE.
+said_all() { local out err; out=$(cat "$tmp/out") err=$(cat "$tmp/err")
+    for image in $images hib.img; do out=${out//$image:\/Windows\/System32\/config\/SOFTWARE/HIVE} err=${err//$image:\/Windows\/System32\/config\/SOFTWARE/HIVE}; done
+    printf '%s\n' "$status" "$out" "$err"; }
 
-# Report, --reg and --json (which names the hive): those of the hive itself, the image untouched.
-before=$(state win.img)
-for mode in "" --reg --json; do
-    run $mode "$tmp/win/SOFTWARE" && want=$(said "$tmp/win/SOFTWARE")
-    run $mode --image win.img; expect "--image ${mode:-report}" "$(said "$hive")" "$want"
-    [ -n "$mode" ] || report=$want
-done
-expect "image after report, --reg and --json" "$(state win.img)" "$before"
+# Report and --json in one run each, over every format, the hibernated image (whose report is
+# its dirty hive's), one without Windows and one with a backing file: each image's report is that
+# of its hive file, in the order given; the two refused in one line each; the status the highest.
+# --reg of one image. Every image untouched.
+before=$(states $images hib.img none.img over.qcow2)
+run "$tmp/win/SOFTWARE" && report=$(cat "$tmp/out") && run "$tmp/hib/SOFTWARE" && hib_report=$(cat "$tmp/out") hib_said=$(cat "$tmp/err")
+run $(all_of) --image none.img --image over.qcow2 --image hib.img
+refusals="endpointfix-offline: none.img: holds no Windows installation (no Windows/System32/config/SOFTWARE)
+endpointfix-offline: over.qcow2: names the backing file $tmp/win.qcow2, which is not opened: an image may name any file of this machine. Make one image of the two, once you trust the backing file, with qemu-img convert -O qcow2 over.qcow2 FLAT, and service FLAT"
+expect "report of a batch" "$(said_all)" "$(printf '%s\n' 2 "$(for i in $images; do echo "${report//$tmp\/win\/SOFTWARE/HIVE}"; done)
+${hib_report//$tmp\/hib\/SOFTWARE/HIVE}" "$refusals
+${hib_said//$tmp\/hib\/SOFTWARE/HIVE}")"
+run --json "$tmp/win/SOFTWARE" && want=$(sed "s|$tmp/win/SOFTWARE|HIVE|g" "$tmp/out")
+run --json $(all_of) && expect "--json of a batch, one document each" \
+    "$status $(jq -r .source "$tmp/out" | paste -sd' ') $(jq -c 'del(.source)' "$tmp/out" | sort -u)" \
+    "1 $(for i in $images; do printf '%s ' "$i:/Windows/System32/config/SOFTWARE"; done)$(jq -c 'del(.source)' <<<"$want")"
+run --reg "$tmp/win/SOFTWARE" && want=$(said "$tmp/win/SOFTWARE")
+run --reg --image win.img; expect "--image --reg" "$(said "$hive")" "$want"
+expect "images after the reports" "$(states $images hib.img none.img over.qcow2)" "$before"
 
-# --apply --backup: the report of the hive-file --apply; the hive copied out is the one it writes,
-# the backup the old hive; nothing else changed; then a second --apply writes nothing.
-cp -r win applied && run --apply "$tmp/applied/SOFTWARE" && want=$(said "$tmp/applied/SOFTWARE")
-run --apply --backup --image win.img; expect "--apply --backup" "$(said "$hive")" "$want"
-after=$(state win.img) && run --apply --image win.img
-expect "a second --apply" "$status $(state win.img)" "0 $after"
+# --apply --backup over every format in one run, the refused ones among them: each image's report
+# that of the hive-file --apply, each still in its format; the refused ones untouched. A second
+# --apply writes nothing: no image's bytes or modification time change.
+cp -r win applied && run --apply "$tmp/applied/SOFTWARE" && applied=$(cat "$tmp/out")
+before=$(states hib.img none.img over.qcow2)
+run --apply --backup $(all_of) --image none.img --image over.qcow2 --image hib.img
+expect "--apply --backup of a batch" "$(said_all)" "$(printf '%s\n' 2 "$(for i in $images; do echo "${applied//$tmp\/applied\/SOFTWARE/HIVE}"; done)" \
+    "$refusals
+endpointfix-offline: hib.img: holds a hibernated Windows (its hiberfil.sys holds a hibernation image, which Windows resumes from, losing what was written meanwhile); start that Windows and shut it down fully (shutdown /s /t 0), or disable Fast Startup, then run again")"
+expect "images refused by --apply" "$(states hib.img none.img over.qcow2)" "$before"
+expect "each image in its format" "$(formats)" "$want_formats"
+after=$(states $images) && run --apply $(all_of)
+expect "a second --apply" "$status $(states $images)" "0 $after"
 
-# The qcow2 copy (of the image before --apply): its report, and an --apply that leaves it qcow2.
-qhive=win.qcow2:/Windows/System32/config/SOFTWARE
-run --image win.qcow2; expect "qcow2 report" "$(said "$qhive")" "$report"
-cp -r win qapplied && run --apply "$tmp/qapplied/SOFTWARE" && want=$(said "$tmp/qapplied/SOFTWARE")
-run --apply --image win.qcow2; expect "qcow2 --apply" "$(said "$qhive")" "$want"
-expect "qcow2 stays qcow2" "$(qemu-img info --output=json win.qcow2 | jq -r .format)" qcow2
-
-# What the images hold now: the hives, and the security descriptors (hex) of the new hive and
-# the backup, which must be the one set, byte for byte.
+# What the images hold now: the hives, and the security descriptors (hex) of each new hive and
+# backup, which must be the one set, byte for byte.
 acl() { echo "lgetxattr /Windows/System32/config/$1 system.ntfs_acl | od -An -v -tx1 | tr -d ' \\n' >$2"; }
-mkdir q && guestfish --ro -a win.img -a win.qcow2 >/dev/null <<EOF
+disk=0 letters=abcdefgh && guestfish >/dev/null <<EOF
+$(for image in $images; do f=$(format "$image") && echo "add $image readonly:true format:${f%% *}"; done)
 run
-mount-ro /dev/sda1 /
-copy-out /Windows/System32/config /notes.txt .
-$(acl SOFTWARE acl.new; acl SOFTWARE.bak acl.bak)
-umount-all
-mount-ro /dev/sdb1 /
-copy-out /Windows/System32/config/SOFTWARE q
-$(acl SOFTWARE acl.q)
+$(for image in $images; do d=/dev/sd${letters:disk++:1} && mkdir "in.$image" && echo "mount-ro ${d}1 /" && echo "copy-out /Windows/System32/config /notes.txt in.$image" &&
+    acl SOFTWARE "in.$image/acl.new" && acl SOFTWARE.bak "in.$image/acl.bak" && echo umount-all; done)
 EOF
-expect "the hive written back" "$(export_of config/SOFTWARE)" "$(export_of applied/SOFTWARE)"
-expect "the hive written back into the qcow2 image" "$(export_of q/SOFTWARE)" "$(export_of applied/SOFTWARE)"
-for file in new bak q; do expect "the security descriptor of $file" "$(cat acl.$file)" "$sd"; done
-expect "the backup" "$(cmp config/SOFTWARE.bak win/SOFTWARE && echo same)" same
-expect "what else is there" "$(LC_ALL=C ls config | paste -sd' ') $(cat config/SOFTWARE.LOG1 config/software.log2 notes.txt | paste -sd' ')" \
-    "SOFTWARE SOFTWARE.LOG1 SOFTWARE.bak SYSTEM software.log2 log1 log2 unrelated"
-
-# A hibernated volume: --apply refused, image untouched; the report is the dirty hive's own.
-before=$(state hib.img) && run --apply --image hib.img
-expect "--apply on a hibernated volume" "$status $(grep -c 'hibernated Windows' "$tmp/err") $(state hib.img)" "2 1 $before"
-run "$tmp/hib/SOFTWARE" && want=$(said "$tmp/hib/SOFTWARE")
-run --image hib.img; expect "report on a hibernated volume" "$(said hib.img:/Windows/System32/config/SOFTWARE)" "$want"
+for image in $images; do
+    cd "in.$image" && expect "the hive written back into $image" "$(export_of config/SOFTWARE)" "$(export_of ../applied/SOFTWARE)"
+    for file in new bak; do expect "the security descriptor of $file in $image" "$(cat acl.$file)" "$sd"; done
+    expect "the backup in $image" "$(cmp config/SOFTWARE.bak ../win/SOFTWARE && echo same)" same
+    expect "what else is there in $image" "$(LC_ALL=C ls config | paste -sd' ') $(cat config/SOFTWARE.LOG1 config/software.log2 notes.txt | paste -sd' ')" \
+        "SOFTWARE SOFTWARE.LOG1 SOFTWARE.bak SYSTEM software.log2 log1 log2 unrelated"
+    cd "$tmp"
+done
 
 # Refusals: status 2 and one line naming the image and the reason.
 refused() {  # refused CASE TEXT...: each TEXT in the one line
@@ -108,7 +126,6 @@ refused() {  # refused CASE TEXT...: each TEXT in the one line
     for text; do got+=" $(grep -c -F -e "$text" "$tmp/err")" want+=" 1"; done
     expect "refused: $name" "$got" "$want"
 }
-run --image none.img; refused "no Windows" "none.img: holds no Windows installation"
 run --image win.img --root /dev/sda2; refused "none on --root" "win.img: holds no Windows installation on /dev/sda2 (only on /dev/sda1)"
 echo 'not an image' >text.img && run --image text.img; refused "not an image" "text.img: is not a disk image"
 run --image missing.img; refused "missing" "missing.img: cannot open: No such file"

@@ -1,9 +1,10 @@
-// The image helper over an in-memory guest: which installation --root picks, and the write-back's
-// refusals and rollback.
+// The image helper over an in-memory guest: which installation of an image's disk --root picks,
+// and the write-back's refusals and rollback; and the backing file a qcow2 header names.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "offline/image/backing_file.h"
 #include "offline/image/find_hive.h"
 #include "offline/image/guest_volume.h"
 #include "offline/image/write_back.h"
@@ -18,16 +19,17 @@ constexpr char kHive[] = "/Windows/System32/config/SOFTWARE";
 
 TEST(FindInstallation, RootPicksOneOfTwo) {
     const struct { const char* root; std::string want_device, want_why; } cases[] = {
-        {"", "", "holds 2 Windows installations, on /dev/sda2 and /dev/sdb1: choose one with --root DEVICE"},
-        {"/dev/sdb1", "/dev/sdb1", ""},
-        {"/dev/sdc1", "", "holds no Windows installation on /dev/sdc1 (only on /dev/sda2 and /dev/sdb1)"},
+        {"", "", "holds 2 Windows installations, on /dev/sda10 and /dev/sda2: choose one with --root DEVICE"},
+        {"/dev/sda10", "/dev/sda10", ""},
+        {"/dev/sdab1", "", "holds no Windows installation on /dev/sdab1 (only on /dev/sda10 and /dev/sda2)"},
     };
     for (const auto& c : cases) {
-        FakeGuest guest;
-        guest.roots = {{"/dev/sda2", "/Windows"}, {"/dev/sdb1", "/Windows"}};
+        FakeGuest guest;  // the image on /dev/sda; the others' installations are not its own
+        guest.roots = {{"/dev/sda2", "/Windows"}, {"/dev/sda10", "/Windows"}, {"/dev/sdab1", "/Windows"}};
         for (const auto& [device, system] : guest.roots) guest.add(device, kHive, "regf" + device);
+        guest.add("/dev/sdb1", kHive, "regf");  // not recognised, but there
         Installation found;
-        EXPECT_EQ(find_installation(guest, c.root, found), c.want_why) << "root " << c.root;
+        EXPECT_EQ(find_installation(guest, "/dev/sda", c.root, found), c.want_why) << "root " << c.root;
         EXPECT_EQ(found.device, c.want_device) << "root " << c.root;
     }
 }
@@ -76,6 +78,38 @@ TEST(WriteBack, ReplacesOrLeavesTheImageAsItWas) {
             EXPECT_EQ(names, (std::vector<std::string>{"SOFTWARE", "SOFTWARE.LOG1"})) << c.name;
             EXPECT_EQ(now.bytes, "old hive") << c.name;
         }
+    }
+}
+
+// A qcow2 header: "QFI\xfb", version 3, the backing file's offset (8 bytes) and size (4 bytes),
+// big-endian, then `rest`.
+std::string qcow2_header(const std::string& offset, const std::string& size, const std::string& rest) {
+    return std::string("QFI\xfb\0\0\0\x03", 8) + offset + size + rest;
+}
+
+TEST(BackingFile, NamedOnlyWithinTheBytesRead) {
+    const std::string at_20("\0\0\0\0\0\0\0\x14", 8), none(8, '\0'), past_end(8, '\xff');
+    const struct { const char* name; std::string bytes, want_name, want_unreadable; } cases[] = {
+        {"raw", std::string(512, '\0'), "", ""},
+        {"qcow2 without one", qcow2_header(none, std::string("\0\0\0\x08", 4), "/etc/foo"), "", ""},
+        {"named", qcow2_header(at_20, std::string("\0\0\0\x08", 4), "/etc/foo..."), "/etc/foo", ""},
+        {"name past the bytes", qcow2_header(at_20, std::string("\0\0\0\x09", 4), "/etc/foo"), "",
+         "its header puts the backing file's name at byte 20, outside the header read"},
+        {"offset that wraps", qcow2_header(past_end, std::string("\0\0\0\x08", 4), "/etc/foo"), "",
+         "its header puts the backing file's name at byte 18446744073709551615, outside the header read"},
+        {"offset inside the header", qcow2_header(std::string("\0\0\0\0\0\0\0\x04", 8),
+                                                  std::string("\0\0\0\x04", 4), ""), "",
+         "its header puts the backing file's name at byte 4, outside the header read"},
+        {"no size", qcow2_header(at_20, std::string(4, '\0'), "/etc/foo"), "",
+         "its header gives the backing file's name a size of 0 bytes"},
+        {"too long", qcow2_header(at_20, std::string("\0\0\x04\0", 4), std::string(1024, 'a')), "",
+         "its header gives the backing file's name a size of 1024 bytes"},
+        {"cut short", std::string("QFI\xfb\0\0\0\x03\0\0\0", 11), "", ""},
+    };
+    for (const auto& c : cases) {
+        const BackingFile got = qcow2_backing_file(c.bytes);
+        EXPECT_EQ(got.name, c.want_name) << c.name;
+        EXPECT_EQ(got.unreadable, c.want_unreadable) << c.name;
     }
 }
 

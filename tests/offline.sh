@@ -153,7 +153,7 @@ for case in "--apply --apply H|--apply given twice" "--reg --reg H|--reg given t
     "--|no HIVE given" "--recover|--recover needs OUT" "--recover H|--recover needs OUT, then HIVE: one name given" \
     "--recover O --apply H|--recover does not go with --apply" "--recover O --reg H|--recover does not go with --reg" \
     "--recover O --backup H|--backup goes only with --apply" "--recover O --json H|--json does not go with --recover" \
-    "--image|--image needs IMAGE" "--image I H|HIVE does not go with --image" "--image I --image J|--image given twice" \
+    "--image|--image needs IMAGE" "--image I H|HIVE does not go with --image" "--image I --image J --root D|--root goes only with one --image" "--reg --image I --image J|--reg goes only with one --image" \
     "--root D H|--root goes only with --image" "--root D|--root goes only with --image" \
     "--image I --root D --root E|--root given twice" "--image I --backup|--backup goes only with --apply"; do
     args=${case%|*}

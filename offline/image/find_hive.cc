@@ -28,15 +28,27 @@ void hive_on(Guest& guest, const std::string& device, const std::string& system_
     if (hive) all.push_back({device, *hive});
 }
 
+// Whether the filesystem on `device` is on `disk`: the disk itself, or one of its partitions
+// ("/dev/sda1" is on "/dev/sda", "/dev/sdab1" is not).
+bool on_disk(const std::string& device, const std::string& disk) {
+    return device.compare(0, disk.size(), disk) == 0 &&
+           (device.size() == disk.size() || (device[disk.size()] >= '0' && device[disk.size()] <= '9'));
+}
+
 }  // namespace
 
-std::string find_installation(Guest& guest, const std::string& root, Installation& found) {
+std::string find_installation(Guest& guest, const std::string& disk, const std::string& root,
+                              Installation& found) {
+    // A look at each filesystem first: inspection reads every disk of the appliance, each
+    // filesystem mounted and its hives read, which a batch's images would pay for each.
     std::vector<Installation> all;
-    for (const auto& [device, system_folder] : guest.windows_roots())
-        hive_on(guest, device, system_folder, all);
-    const auto filesystems = guest.filesystems();
+    std::vector<std::string> filesystems;
+    for (const auto& device : guest.filesystems())
+        if (on_disk(device, disk)) filesystems.push_back(device);
+    for (const auto& device : filesystems) hive_on(guest, device, "/Windows", all);
     if (all.empty())
-        for (const auto& device : filesystems) hive_on(guest, device, "/Windows", all);
+        for (const auto& [device, system_folder] : guest.windows_roots())
+            if (on_disk(device, disk)) hive_on(guest, device, system_folder, all);
     if (filesystems.empty()) return "is not a disk image, or holds no filesystem libguestfs reads";
     if (all.empty()) return "holds no Windows installation (no Windows/System32/config/SOFTWARE)";
     if (!root.empty()) {

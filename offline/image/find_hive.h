@@ -13,12 +13,14 @@ struct Installation {
     std::string hive;    // the SOFTWARE hive's path there, spelt as it is there
 };
 
-// The installations libguestfs' inspection recognises as Windows and whose SOFTWARE hive is
-// there; where it recognises none, each filesystem with a Windows/System32/config/SOFTWARE (in
-// any letter case). `root`, where not empty, picks the one on that device. On success, sets
+// The installations on `disk` (one image's, "/dev/sdb"): each filesystem of the disk with a
+// Windows/System32/config/SOFTWARE (in any letter case); where there is none, those that
+// libguestfs' inspection recognises as Windows (its system folder elsewhere) and whose SOFTWARE
+// hive is there. `root`, where not empty, picks the one on that device. On success, sets
 // `found` and leaves its filesystem mounted read-only; otherwise returns why, in a phrase that
 // follows the image's name: no filesystem, no installation, none on `root`, or more than one.
-std::string find_installation(Guest& guest, const std::string& root, Installation& found);
+std::string find_installation(Guest& guest, const std::string& disk, const std::string& root,
+                              Installation& found);
 
 // Whether the mounted volume holds a hibernation image: its hiberfil.sys begins with "hibr" in
 // any letter case, left for Windows to resume (hibernation, or Fast Startup's shut-down).

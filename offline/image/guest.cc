@@ -46,6 +46,16 @@ void keep_message(guestfs_h*, void* opaque, std::uint64_t, int, int, const char*
     if (text != nullptr) static_cast<std::string*>(opaque)->append(text, length);
 }
 
+// The first line of libguestfs' last error: the rest is its advice on debugging, which the
+// messages kept give.
+std::string last_error(guestfs_h* g) {
+    const char* last = guestfs_last_error(g);
+    std::string text = last != nullptr ? last : "unknown error";
+    text.erase(std::min(text.find('\n'), text.size()));
+    while (!text.empty() && (text.back() == '.' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
 bool debugging() {
     const char* debug = std::getenv("LIBGUESTFS_DEBUG");
     return debug != nullptr && *debug != '\0' && std::strcmp(debug, "0") != 0;
@@ -62,15 +72,9 @@ public:
     // libguestfs' and QEMU's messages, kept to tell why a start failed.
     std::string messages;
 
-    std::string error() const override {
-        const char* last = guestfs_last_error(g_);
-        // Its first line: the rest is libguestfs' advice on debugging, which the messages give.
-        std::string text = last != nullptr ? last : "unknown error";
-        text.erase(std::min(text.find('\n'), text.size()));
-        while (!text.empty() && (text.back() == '.' || text.back() == ' ')) text.pop_back();
-        return text;
-    }
+    std::string error() const override { return last_error(g_); }
     int error_code() const override { return guestfs_last_errno(g_); }
+    std::vector<std::string> disks() override { return owned_list(guestfs_list_devices(g_)); }
     std::vector<std::pair<std::string, std::string>> windows_roots() override;
     std::vector<std::string> filesystems() override;
     bool mount(const std::string& device, bool writable) override {
@@ -123,15 +127,19 @@ public:
     bool remove(const std::string& path) override { return guestfs_rm(g_, path.c_str()) == 0; }
     bool sync() override { return guestfs_sync(g_) == 0; }
     bool finish() override {
-        return guestfs_sync(g_) == 0 && guestfs_umount_all(g_) == 0 && guestfs_shutdown(g_) == 0;
+        return guestfs_sync(g_) == 0 && guestfs_umount_all(g_) == 0 && guestfs_sync(g_) == 0;
     }
 
 private:
     guestfs_h* g_;
+    // Inspection reads every disk attached: done once a start, for all the images.
+    std::optional<std::vector<std::pair<std::string, std::string>>> windows_;
+    std::optional<std::vector<std::string>> filesystems_;
 };
 
 std::vector<std::pair<std::string, std::string>> ApplianceGuest::windows_roots() {
-    std::vector<std::pair<std::string, std::string>> windows;
+    if (windows_) return *windows_;
+    auto& windows = windows_.emplace();
     for (const auto& root : owned_list(guestfs_inspect_os(g_)))
         if (owned(guestfs_inspect_get_type(g_, root.c_str())) == "windows")
             windows.emplace_back(
@@ -141,8 +149,9 @@ std::vector<std::pair<std::string, std::string>> ApplianceGuest::windows_roots()
 }
 
 std::vector<std::string> ApplianceGuest::filesystems() {
+    if (filesystems_) return *filesystems_;
     const auto pairs = owned_list(guestfs_list_filesystems(g_));
-    std::vector<std::string> devices;
+    auto& devices = filesystems_.emplace();
     for (std::size_t i = 0; i + 1 < pairs.size(); i += 2)
         if (pairs[i + 1] != "swap" && pairs[i + 1] != "unknown") devices.push_back(pairs[i]);
     return devices;
@@ -198,7 +207,27 @@ bool ApplianceGuest::set_attribute(const std::string& path, const std::string& n
 
 }  // namespace
 
-std::unique_ptr<Guest> open_guest(const std::string& image, bool writable, std::string& why) {
+std::optional<ImageFormat> probe_image(const std::string& image, std::string& why) {
+    guestfs_h* g = guestfs_create();
+    if (g == nullptr) {
+        why = "cannot create a libguestfs handle";
+        return std::nullopt;
+    }
+    guestfs_set_error_handler(g, nullptr, nullptr);
+    // Both ask qemu-img on this machine, which opens no backing file for them.
+    std::optional<ImageFormat> probed;
+    const auto format = owned(guestfs_disk_format(g, image.c_str()));
+    const int backing = format ? guestfs_disk_has_backing_file(g, image.c_str()) : -1;
+    if (format && backing >= 0)
+        probed = ImageFormat{*format, backing == 1};
+    else
+        why = "cannot be read as a disk image: " + last_error(g);
+    guestfs_close(g);
+    return probed;
+}
+
+std::unique_ptr<Guest> open_guest(const std::vector<Drive>& drives, bool writable,
+                                  std::string& why) {
     guestfs_h* g = guestfs_create();
     if (g == nullptr) {
         why = "cannot create a libguestfs handle";
@@ -216,18 +245,18 @@ std::unique_ptr<Guest> open_guest(const std::string& image, bool writable, std::
     // Its own process group, so that an interrupt from the terminal reaches this program, which
     // ends the appliance itself, and never QEMU in the middle of a write.
     guestfs_set_pgroup(g, 1);
-    // The format is probed by qemu-img here, and then named: QEMU keeps a probed raw image from
-    // writing its first sector.
-    const auto format = owned(guestfs_disk_format(g, image.c_str()));
-    struct guestfs_add_drive_opts_argv options {};
-    options.bitmask = GUESTFS_ADD_DRIVE_OPTS_READONLY_BITMASK;
-    options.readonly = writable ? 0 : 1;
-    if (format && *format != "unknown")
-        options.bitmask |= GUESTFS_ADD_DRIVE_OPTS_FORMAT_BITMASK, options.format = format->c_str();
-    const int added = guestfs_add_drive_opts_argv(g, image.c_str(), &options);
-    if (added != 0) {
-        why = "cannot be opened: " + guest->error();
-        return nullptr;
+    for (const Drive& drive : drives) {
+        // The format probed, named: QEMU then probes nothing, and keeps a raw image from writing
+        // its first sector.
+        struct guestfs_add_drive_opts_argv options {};
+        options.bitmask =
+            GUESTFS_ADD_DRIVE_OPTS_READONLY_BITMASK | GUESTFS_ADD_DRIVE_OPTS_FORMAT_BITMASK;
+        options.readonly = writable ? 0 : 1;
+        options.format = drive.format.c_str();
+        if (guestfs_add_drive_opts_argv(g, drive.image.c_str(), &options) != 0) {
+            why = drive.image + ": cannot be opened: " + guest->error();
+            return nullptr;
+        }
     }
     if (guestfs_launch(g) == 0) return guest;
     why = start_failure(guest->messages, guest->error());

@@ -23,6 +23,8 @@ public:
     virtual std::string error() const = 0;
     virtual int error_code() const = 0;
 
+    // The disks of the images, in the order they were given (/dev/sda, /dev/sdb, ...).
+    virtual std::vector<std::string> disks() = 0;
     // The roots inspection recognises as Windows, each with its system folder ("/Windows").
     virtual std::vector<std::pair<std::string, std::string>> windows_roots() = 0;
     // Every filesystem of the image, by device.
@@ -68,15 +70,33 @@ public:
     virtual bool remove(const std::string& path) = 0;
     // Flushes every write to the image's disk.
     virtual bool sync() = 0;
-    // Flushes every write to the image and stops the guest: the changes are in the image file
-    // only where this succeeds.
+    // Flushes every write into the image files, the volumes unmounted, and leaves the guest
+    // running for the next image of a batch: the changes are in the image file only where this
+    // succeeds.
     virtual bool finish() = 0;
 };
 
-// Opens `image` (read-only unless `writable`) and starts libguestfs' appliance. On failure
-// returns null and sets `why` to one line: the image is locked by another process (a running
-// virtual machine), or the appliance did not start (with what to try), or libguestfs' reason.
-// libguestfs' own messages reach stderr only where LIBGUESTFS_DEBUG asks for them.
-std::unique_ptr<Guest> open_guest(const std::string& image, bool writable, std::string& why);
+// What qemu-img tells of an image file without opening any backing file it names: its format
+// ("raw", "qcow2", "vhdx", "vmdk", "vpc", ...) and whether it names one.
+struct ImageFormat {
+    std::string format;
+    bool has_backing_file = false;
+};
+
+// Probes `image` (no appliance is started for it). Nothing where it cannot be told, with `why`.
+std::optional<ImageFormat> probe_image(const std::string& image, std::string& why);
+
+// An image to attach, in the format probed, named so that nothing probes it again.
+struct Drive {
+    std::string image;
+    std::string format;
+};
+
+// Starts one libguestfs appliance with `drives` attached in their order (read-only unless
+// `writable`). On failure returns null and sets `why` to one line: an image is locked by another
+// process (a running virtual machine), or the appliance did not start (with what to try), or
+// libguestfs' reason. libguestfs' own messages reach stderr only where LIBGUESTFS_DEBUG asks.
+std::unique_ptr<Guest> open_guest(const std::vector<Drive>& drives, bool writable,
+                                  std::string& why);
 
 }  // namespace endpointfix::offline::image

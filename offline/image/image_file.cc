@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "offline/image/backing_file.h"
+
 namespace endpointfix::offline::image {
 
 std::string unusable_image(const std::string& image) {
@@ -27,6 +29,31 @@ std::string unusable_image(const std::string& image) {
     if (locked)
         return "is in use by another process (a running virtual machine?): it holds a lock on it";
     return "";
+}
+
+std::string backing_file_refusal(const std::string& image, const std::string& format) {
+    BackingFile backing;
+    if (format == "qcow2") {
+        std::string header(kBackingHeaderBytes, '\0');
+        const int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
+        const ssize_t got = fd >= 0 ? pread(fd, header.data(), header.size(), 0) : -1;
+        const int error = errno;
+        if (fd >= 0) close(fd);
+        header.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+        backing = qcow2_backing_file(header);
+        if (got < 0) backing.unreadable = std::string("cannot read its header: ") + std::strerror(error);
+    } else {
+        backing.unreadable = "this program reads the name from qcow2 images only";
+    }
+    const std::string named = !backing.name.empty()
+                                  ? "names the backing file " + backing.name
+                                  : "names a backing file (" +
+                                        (backing.unreadable.empty() ? "its name is not readable"
+                                                                    : backing.unreadable) +
+                                        ")";
+    return named + ", which is not opened: an image may name any file of this machine. Make one "
+                   "image of the two, once you trust the backing file, with qemu-img convert -O " +
+           format + " " + image + " FLAT, and service FLAT";
 }
 
 std::string start_failure(const std::string& messages, const std::string& error) {

@@ -11,6 +11,11 @@ namespace endpointfix::offline::image {
 // Empty where it may be an image.
 std::string unusable_image(const std::string& image);
 
+// What an image that names a backing file is told, in a phrase that follows its name: the backing
+// file (read from a qcow2 header at the start of `image`; other formats' names are not read) and
+// how to make one image of the two. Nothing is opened through it.
+std::string backing_file_refusal(const std::string& image, const std::string& format);
+
 // Why libguestfs' appliance did not start, from what libguestfs and QEMU said (`messages`) and
 // libguestfs' error: QEMU could not lock the image, which another process holds (a running
 // virtual machine), or the appliance itself failed, with what to try.

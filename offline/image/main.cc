@@ -1,16 +1,18 @@
-// endpointfix-offline-image: endpointfix-offline's modes over the SOFTWARE hive inside a disk
-// image, through libguestfs. Started by `endpointfix-offline --image IMAGE` with the user's
-// arguments, which it reads with the same parser. The hive and its logs are copied out of the
-// image into a private folder, and serviced there by the offline service itself, named as they
-// stand in the image; for --apply, the new hive is written back into the image.
+// endpointfix-offline-image: endpointfix-offline's modes over the SOFTWARE hive inside disk
+// images, through libguestfs. Started by `endpointfix-offline --image IMAGE...` with the user's
+// arguments, which it reads with the same parser. The images are attached to one appliance
+// (kDrivesAStart at most a start), and serviced in turn: each hive and its logs are copied out
+// into a private folder, and serviced there by the offline service itself, named as they stand
+// in the image; for --apply, the new hive is written back into the image in the same start.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <string>
 
 #include "check/check.h"
 #include "check/escaped_name.h"
+#include "offline/image/batch.h"
 #include "offline/image/find_hive.h"
-#include "offline/image/image_file.h"
 #include "offline/image/private_folder.h"
 #include "offline/image/write_back.h"
 #include "offline/interrupts.h"
@@ -52,34 +54,76 @@ std::string copy_out(Guest& guest, const std::string& folder, HiveRead& read) {
     return "";
 }
 
-int service(const Options& options) {
-    const std::string& image = options.image;
+// One image, its disk attached in `guest`: found, copied out, and serviced as a hive file is.
+int service_image(Guest& guest, const std::string& disk, const std::string& image,
+                  const Options& options) {
     const bool apply = options.mode == Mode::kApply;
-    if (const std::string why = unusable_image(image); !why.empty()) return refuse(image, why);
     const PrivateFolder folder;
     if (folder.path().empty()) return refuse(image, "cannot create a private temporary folder");
     HiveRead read;
-    {
-        std::string why;
-        const auto guest = open_guest(image, false, why);
-        if (interrupted()) return kBlockedOrUnreadable;
-        if (!guest) return refuse(image, why);
-        why = find_installation(*guest, options.root, read.at);
-        if (why.empty() && apply && hibernated(*guest)) why = kHibernated;
-        if (why.empty() && options.backup && guest->file(read.at.hive + ".bak"))
-            why = read.at.hive + ".bak is there already";
-        if (why.empty()) why = copy_out(*guest, folder.path(), read);
-        if (!why.empty()) return refuse(image, why);
-    }
+    std::string why = find_installation(guest, disk, options.root, read.at);
+    if (why.empty() && apply && hibernated(guest)) why = kHibernated;
+    if (why.empty() && options.backup && guest.file(read.at.hive + ".bak"))
+        why = read.at.hive + ".bak is there already";
+    if (why.empty()) why = copy_out(guest, folder.path(), read);
+    guest.unmount_all();
+    if (!why.empty()) return refuse(image, why);
     if (interrupted()) return kBlockedOrUnreadable;
 
     // Messages and --json name the hive as it stands in the image; the copy is what is read.
     const HiveSource hive{image + ":" + read.at.hive,
                           folder.path() + "/" + split_path(read.at.hive).name, false};
-    ImageWriteBack sink(image, read, options.backup, interrupting_signal(),
+    ImageWriteBack sink(guest, read, options.backup, interrupting_signal(),
                         [&](const std::string& note) { tell(hive.label(), note); });
     bool wrote = false;
     return serve(kProgram, options, hive, sink, wrote);
+}
+
+// The images of `group` (at most kDrivesAStart to attach) in one appliance, in their order; each
+// refused image in its turn. Returns the highest status.
+int service_group(const std::vector<const Planned*>& group, const Options& options) {
+    std::vector<Drive> drives;
+    for (const Planned* one : group)
+        if (one->refused.empty()) drives.push_back(one->drive);
+    std::string why;
+    // --apply attaches the images writable from the start: the hive is read from a read-only
+    // mount, and the volume remounted writable only where there is something to write.
+    const auto guest = drives.empty() ? nullptr
+                                      : open_guest(drives, options.mode == Mode::kApply, why);
+    const auto disks = guest ? guest->disks() : std::vector<std::string>{};
+    if (guest && disks.size() != drives.size()) why = "the appliance shows another count of disks";
+    int status = 0;
+    std::size_t drive = 0;
+    for (const Planned* one : group) {
+        if (interrupted()) return kBlockedOrUnreadable;
+        int got = kBlockedOrUnreadable;
+        if (!one->refused.empty())
+            refuse(one->image, one->refused);
+        else if (!why.empty() || !guest)
+            refuse(one->image, why);
+        else
+            got = service_image(*guest, disks[drive], one->image, options);
+        if (one->refused.empty()) ++drive;
+        status = std::max(status, got);
+    }
+    return status;
+}
+
+int service(const Options& options) {
+    const std::vector<Planned> plan = plan_images(options.images);
+    int status = 0;
+    std::vector<const Planned*> group;
+    std::size_t attached = 0;
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        group.push_back(&plan[i]);
+        if (plan[i].refused.empty()) ++attached;
+        if (attached == kDrivesAStart || i + 1 == plan.size()) {
+            status = std::max(status, service_group(group, options));
+            if (interrupted()) return kBlockedOrUnreadable;
+            group.clear(), attached = 0;
+        }
+    }
+    return status;
 }
 
 }  // namespace
@@ -88,7 +132,7 @@ int main(int argc, char** argv) {
     if (!open_standard_streams()) return kBlockedOrUnreadable;
     Options options;
     std::string error = parse_options(argc, argv, options);
-    if (options.image.empty())
+    if (options.images.empty())
         error = "no --image IMAGE given (this program is started by endpointfix-offline --image)";
     if (!error.empty()) {
         std::fprintf(stderr, "%s: %s\n%s", kProgram, error.c_str(), kUsageText);

@@ -47,11 +47,9 @@ SinkResult write_back(Guest& guest, const HiveRead& read, const NewHive& hive, b
 }
 
 SinkResult ImageWriteBack::put(const NewHive& hive) {
-    std::string why;
-    const auto guest = open_guest(image_, true, why);
-    if (!guest) return {Result::refused(why + kAsItWas)};
+    guest_.unmount_all();
     std::string note;
-    SinkResult result = write_back(*guest, read_, hive, backup_, interrupted_, note);
+    SinkResult result = write_back(guest_, read_, hive, backup_, interrupted_, note);
     if (!note.empty()) tell_(note);
     return result;
 }

@@ -1,0 +1,28 @@
+// Several images a run: which go into one appliance, and why the others are refused before it
+// starts.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "offline/image/guest.h"
+
+namespace endpointfix::offline::image {
+
+// The images one appliance attaches at most; past it, appliances start in turn. Each drive costs
+// the appliance little, and a bound keeps one start's memory and time within reach.
+constexpr std::size_t kDrivesAStart = 16;
+
+// One image of the run, as told before any appliance starts.
+struct Planned {
+    std::string image;
+    Drive drive;          // its format probed, where it is to be attached
+    std::string refused;  // why it is not, in a phrase that follows its name; empty where it is
+};
+
+// The images in the order given, each probed: unusable files, an image given twice (the same
+// file) and images that name a backing file are refused; nothing is opened through one.
+std::vector<Planned> plan_images(const std::vector<std::string>& images);
+
+}  // namespace endpointfix::offline::image
