@@ -90,7 +90,8 @@ expect "images after the reports" "$(states $images hib.img none.img over.qcow2)
 
 # --apply --backup over every format in one run, the refused ones among them: each image's report
 # that of the hive-file --apply, each still in its format; the refused ones untouched. A second
-# --apply writes nothing: no image's bytes or modification time change.
+# --apply --backup, SOFTWARE.bak there now, writes nothing: no image's bytes or modification time
+# change, and nothing is refused.
 cp -r win applied && run --apply "$tmp/applied/SOFTWARE" && applied=$(cat "$tmp/out")
 before=$(states hib.img none.img over.qcow2)
 run --apply --backup $(all_of) --image none.img --image over.qcow2 --image hib.img
@@ -99,8 +100,8 @@ expect "--apply --backup of a batch" "$(said_all)" "$(printf '%s\n' 2 "$(for i i
 endpointfix-offline: hib.img: holds a hibernated Windows (its hiberfil.sys holds a hibernation image, which Windows resumes from, losing what was written meanwhile); start that Windows and shut it down fully (shutdown /s /t 0), or disable Fast Startup, then run again")"
 expect "images refused by --apply" "$(states hib.img none.img over.qcow2)" "$before"
 expect "each image in its format" "$(formats)" "$want_formats"
-after=$(states $images) && run --apply $(all_of)
-expect "a second --apply" "$status $(states $images)" "0 $after"
+after=$(states $images) && run --apply --backup $(all_of)
+expect "a second --apply --backup" "$status $(states $images)" "0 $after"
 
 # What the images hold now: the hives, and the security descriptors (hex) of each new hive and
 # backup, which must be the one set, byte for byte.

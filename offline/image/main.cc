@@ -63,8 +63,6 @@ int service_image(Guest& guest, const std::string& disk, const std::string& imag
     HiveRead read;
     std::string why = find_installation(guest, disk, options.root, read.at);
     if (why.empty() && apply && hibernated(guest)) why = kHibernated;
-    if (why.empty() && options.backup && guest.file(read.at.hive + ".bak"))
-        why = read.at.hive + ".bak is there already";
     if (why.empty()) why = copy_out(guest, folder.path(), read);
     guest.unmount_all();
     if (!why.empty()) return refuse(image, why);
