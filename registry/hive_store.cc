@@ -272,8 +272,12 @@ bool HiveStore::moved_keys(HiveStore& before, HiveStore& after, std::vector<std:
         if (!seen.insert(p.b).second) continue;
         if (hivex_node_timestamp(a, p.a) != hivex_node_timestamp(b, p.b)) {
             std::string joined = "SOFTWARE";
-            for (std::size_t i = 1; i < path.size(); ++i)
-                joined += "\\" + utf8_to_ansi(name_of(b, path[i]));
+            for (std::size_t i = 1; i < path.size(); ++i) {
+                // Two appends, not "\\" + name: GCC 12's optimiser takes that for an
+                // overlapping copy (-Werror=restrict in the release build).
+                joined += '\\';
+                joined += utf8_to_ansi(name_of(b, path[i]));
+            }
             moved.push_back(joined);
         }
         const bool listed = list_children(a, p.a, under_a);
