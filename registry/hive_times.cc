@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "offline/format/base_block.h"
+#include "registry/format/base_block.h"
 
 namespace endpointfix {
 namespace {
@@ -15,7 +15,7 @@ namespace {
 // A key cell: its size (4 bytes), "nk", flags (2 bytes), then its last-write time.
 constexpr std::uint64_t kKeySignature = 4, kKeyTime = 8;
 // The first bin's header, after the base block: "hbin", ..., its timestamp at 20.
-constexpr std::uint64_t kFirstBin = offline::kBaseBlockSize, kBinStamp = 20;
+constexpr std::uint64_t kFirstBin = format::kBaseBlockSize, kBinStamp = 20;
 constexpr std::uint64_t kUnixEpoch = 116444736000000000;  // 1970-01-01, in FILETIME
 
 bool put_time(int fd, std::uint64_t at, std::uint64_t when) {
@@ -37,11 +37,11 @@ int stamp(int fd, const std::vector<std::uint64_t>& key_cells, std::uint64_t whe
             return errno != 0 ? errno : EIO;
     if (!holds(fd, kFirstBin, "hbin") || !put_time(fd, kFirstBin + kBinStamp, when))
         return errno != 0 ? errno : EIO;
-    std::uint8_t block[offline::kLogBaseSize];
+    std::uint8_t block[format::kLogBaseSize];
     if (pread(fd, block, sizeof(block), 0) != static_cast<ssize_t>(sizeof(block))) return errno != 0 ? errno : EIO;
-    for (int i = 0; i < 8; ++i) block[offline::kStamp + i] = static_cast<std::uint8_t>(when >> 8 * i);
-    const std::uint32_t sum = offline::base_block_checksum(block);
-    for (int i = 0; i < 4; ++i) block[offline::kChecksum + i] = static_cast<std::uint8_t>(sum >> 8 * i);
+    for (int i = 0; i < 8; ++i) block[format::kStamp + i] = static_cast<std::uint8_t>(when >> 8 * i);
+    const std::uint32_t sum = format::base_block_checksum(block);
+    for (int i = 0; i < 4; ++i) block[format::kChecksum + i] = static_cast<std::uint8_t>(sum >> 8 * i);
     if (pwrite(fd, block, sizeof(block), 0) == static_cast<ssize_t>(sizeof(block))) return 0;
     return errno != 0 ? errno : EIO;
 }

@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "offline/format/log_replay.h"
-#include "offline/format/marvin32.h"
+#include "registry/format/log_replay.h"
+#include "registry/format/marvin32.h"
 
 namespace endpointfix::test {
 
@@ -48,12 +48,12 @@ inline void put32(Buffer& b, std::size_t at, std::uint64_t v) {
 inline void put64(Buffer& b, std::size_t at, std::uint64_t v) {
     put32(b, at, v), put32(b, at + 4, v >> 32);
 }
-inline void seal(Buffer& b) { put32(b, 0x1fc, offline::base_block_checksum(b.data())); }
+inline void seal(Buffer& b) { put32(b, 0x1fc, format::base_block_checksum(b.data())); }
 // Hashes a new-format entry at `at` of `b` afresh.
 inline void hash_entry(Buffer& b, std::size_t at) {
     const std::size_t size = u32(b, at + 4);
-    put64(b, at + 24, offline::marvin32(&b[at + 40], size - 40));
-    put64(b, at + 32, offline::marvin32(&b[at], 32));
+    put64(b, at + 24, format::marvin32(&b[at + 40], size - 40));
+    put64(b, at + 32, format::marvin32(&b[at], 32));
 }
 
 // A log's base block: the primary's first 512 bytes as a log of `type` at `sequence`.

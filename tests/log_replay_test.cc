@@ -7,8 +7,8 @@
 #include <functional>
 #include <iterator>
 
-#include "offline/format/log_replay.h"
-#include "offline/format/marvin32.h"
+#include "registry/format/log_replay.h"
+#include "registry/format/marvin32.h"
 #include "tests/dirty_hive.h"
 #include "tests/empty_hive.h"
 #include "tests/endpoint_store.h"
@@ -17,7 +17,7 @@ namespace endpointfix::test {
 namespace {
 
 using dirty::put32;
-using offline::Replay;
+using format::Replay;
 
 TEST(Marvin32, MatchesTheHashesWindowsWrote) {
     const struct {
@@ -35,7 +35,7 @@ TEST(Marvin32, MatchesTheHashesWindowsWrote) {
          0xcd44f3cfa7657f02},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(offline::marvin32(c.input.data(), c.input.size()), c.want) << c.input.size();
+        EXPECT_EQ(format::marvin32(c.input.data(), c.input.size()), c.want) << c.input.size();
 }
 
 // An empty hive, and two later states of it: its first bin changed and a bin added, then two
@@ -61,11 +61,11 @@ struct States {
     }
 };
 
-Replay replay(const DirtyHive& hive, std::vector<offline::LogInput>* keep = nullptr) {
-    std::vector<offline::LogInput> logs;
+Replay replay(const DirtyHive& hive, std::vector<format::LogInput>* keep = nullptr) {
+    std::vector<format::LogInput> logs;
     if (!hive.logs[0].empty() || !hive.logs[1].empty())
         logs = {{"SOFTWARE.LOG1", hive.logs[0]}, {"SOFTWARE.LOG2", hive.logs[1]}};
-    Replay r = offline::replay_logs(hive.primary, logs);
+    Replay r = format::replay_logs(hive.primary, logs);
     if (keep != nullptr) *keep = logs;
     return r;
 }
@@ -100,8 +100,8 @@ TEST(LogReplay, DirtyHivesOfTheWriterAreRecoveredOrRefused) {
         std::string used;
         for (const auto& name : r.logs_used) used += name + " ";
         EXPECT_EQ(used + std::to_string(r.applied), c.logs_or_why + std::to_string(c.applied));
-        const Buffer image = offline::recovered_image(hive.primary, r);
-        EXPECT_EQ(offline::primary_state(image), offline::PrimaryState::kClean) << c.kind;
+        const Buffer image = format::recovered_image(hive.primary, r);
+        EXPECT_EQ(format::primary_state(image), format::PrimaryState::kClean) << c.kind;
         const Buffer& want = c.applied == 1 ? s.mid : s.later;
         EXPECT_EQ(Buffer(image.begin() + 4096, image.end()),
                   Buffer(want.begin() + 4096, want.end()))
@@ -195,7 +195,7 @@ TEST(LogReplay, OverlappingPagesOfAnEntryLeaveTheLaterOne) {
     dirty::hash_entry(log, e);
     const Replay r = replay(hive);
     ASSERT_EQ(r.applied, 2u) << r.refusal << r.stopped;
-    EXPECT_EQ(offline::recovered_image(hive.primary, r)[4096 + 8192 + 100], 3);
+    EXPECT_EQ(format::recovered_image(hive.primary, r)[4096 + 8192 + 100], 3);
 }
 
 }  // namespace

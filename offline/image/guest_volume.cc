@@ -59,7 +59,7 @@ Result GuestVolume::set_attribute(const std::string& path, const std::string& na
 
 Result GuestVolume::write(const std::string& path, int from, std::uint64_t size) {
     struct stat local;
-    if (fstat(from, &local) != 0) return offline::failed("cannot read the new hive", errno);
+    if (fstat(from, &local) != 0) return failed("cannot read the new hive", errno);
     if (static_cast<std::uint64_t>(local.st_size) != size)
         return Result::refused("the new hive is not the size it was made");
     return guest_.upload("/proc/self/fd/" + std::to_string(from), path)

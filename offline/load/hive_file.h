@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "offline/format/base_block.h"
+#include "registry/format/base_block.h"
 
 namespace endpointfix::offline {
 
 // Reads the base block and the first bin's header of the file open at `fd`, and checks them
 // (check_hive_file).
-HiveFileState inspect_hive_file(int fd);
+format::HiveFileState inspect_hive_file(int fd);
 
 // The hive a run services, as the front end names it and where its bytes are.
 struct HiveSource {

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <string>
 
-#include "offline/format/log_replay.h"
-#include "offline/result.h"
+#include "registry/format/log_replay.h"
+#include "registry/result.h"
 
 namespace endpointfix::offline {
 
@@ -46,7 +46,7 @@ public:
     const Result& result() const { return result_; }
     // The memfd, which stays this object's: for libhivex (as /proc/self/fd/N) and for copies.
     int fd() const { return memfd_; }
-    Bytes bytes() const { return {data_, size_}; }
+    format::Bytes bytes() const { return {data_, size_}; }
 
 private:
     int memfd_ = -1;

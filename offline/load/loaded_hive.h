@@ -1,7 +1,7 @@
 // A hive file as Windows loads it, the one way the service reaches a hive. A clean one is read as
 // it stands: its base block and bins, copied into memory (offline/load/input_file.h), whatever
 // follows them in the file left out. A dirty one, or one whose base block is damaged, has the
-// transaction logs beside it replayed (offline/format/log_replay.h) into an image held in memory
+// transaction logs beside it replayed (registry/format/log_replay.h) into an image held in memory
 // (a memfd), which is read in its place; where nothing sound can be made of them, it is refused.
 // What is read is reached through this object only: as a store, as a copy, or as the base of a
 // new hive, which it proves before anything is written.
@@ -16,7 +16,7 @@
 #include "offline/load/input_file.h"
 #include "offline/load/new_hive.h"
 #include "offline/load/read_back.h"
-#include "offline/result.h"
+#include "registry/result.h"
 #include "registry/hive_store.h"
 
 namespace endpointfix::offline {
@@ -71,7 +71,7 @@ private:
     std::unique_ptr<InputCopy> copy_;  // a clean hive's bytes
     int image_ = -1;                   // a recovered hive's image
     std::string summary_;
-    HiveFileState state_;  // of what is read: clean, with the image's sequence numbers
+    format::HiveFileState state_;  // of what is read: clean, with the image's sequence numbers
 };
 
 }  // namespace endpointfix::offline

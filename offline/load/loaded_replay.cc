@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "offline/format/log_replay.h"
+#include "registry/format/log_replay.h"
 #include "offline/load/loaded_hive.h"
 #include "offline/load/path_parts.h"
 
@@ -17,7 +17,7 @@ namespace endpointfix::offline {
 namespace {
 
 // Writes `bytes` at `offset` of `to`. Returns 0, or an errno value.
-int write_at(int to, std::uint64_t offset, Bytes bytes) {
+int write_at(int to, std::uint64_t offset, format::Bytes bytes) {
     while (!bytes.empty()) {
         const ssize_t n = pwrite(to, bytes.data(), bytes.size(), static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) continue;
@@ -30,7 +30,7 @@ int write_at(int to, std::uint64_t offset, Bytes bytes) {
 // The logs at `paths`, copied into `copies` and named in `logs` for the replay. A log there that
 // cannot be read is never passed over: its entries may be the latest.
 Result read_logs(const std::vector<std::string>& paths,
-                 std::vector<std::unique_ptr<InputCopy>>& copies, std::vector<LogInput>& logs) {
+                 std::vector<std::unique_ptr<InputCopy>>& copies, std::vector<format::LogInput>& logs) {
     for (const auto& path : paths) {
         const std::string name = split_path(path).name;
         int fd = -1;
@@ -52,16 +52,16 @@ Result read_logs(const std::vector<std::string>& paths,
 // in place already: cut to those (what follows is zeros, then the pages written over it), grown
 // to the image's size, the rest written, and sealed, as `image`, a descriptor of its own. The
 // copy's mapping is not read from here on. 0, or an errno value.
-int make_image(const InputCopy& primary, const Replay& replay, int& image) {
+int make_image(const InputCopy& primary, const format::Replay& replay, int& image) {
     image = dup(primary.fd());
-    const Bytes kept = primary.bytes();
+    const format::Bytes kept = primary.bytes();
     const auto cut = [&](std::uint64_t size) {
         return ftruncate(image, static_cast<off_t>(size)) != 0 ? errno : 0;
     };
-    int error = image < 0 ? errno : cut(kBaseBlockSize + replay.kept);
+    int error = image < 0 ? errno : cut(format::kBaseBlockSize + replay.kept);
     if (error == 0) error = cut(replay.size);
     if (error == 0)
-        emit_image(kept, replay, [&](std::uint64_t at, Bytes bytes) {
+        emit_image(kept, replay, [&](std::uint64_t at, format::Bytes bytes) {
             if (at < kept.size() && bytes.data() == kept.data() + at) return true;  // in place
             return (error = write_at(image, at, bytes)) == 0;
         });
@@ -77,27 +77,27 @@ Result LoadedHive::load_replayed(const std::string& file) {
     const Result checked =
         state_.damage.empty() ? failed("cannot be read", EIO) : Result::refused(state_.damage);
     struct stat st;
-    std::uint8_t head[kBaseBlockSize];
-    if (fstat(file_, &st) != 0 || st.st_size < static_cast<off_t>(2 * kBaseBlockSize) ||
+    std::uint8_t head[format::kBaseBlockSize];
+    if (fstat(file_, &st) != 0 || st.st_size < static_cast<off_t>(2 * format::kBaseBlockSize) ||
         pread(file_, head, sizeof(head), 0) != static_cast<ssize_t>(sizeof(head)))
         return checked;
-    const PrimaryState primary_state = offline::primary_state({head, sizeof(head)});
-    if (primary_state == PrimaryState::kClean) return checked;
+    const format::PrimaryState primary_state = format::primary_state({head, sizeof(head)});
+    if (primary_state == format::PrimaryState::kClean) return checked;
     const std::vector<std::string> paths = transaction_logs(file);
-    if (primary_state == PrimaryState::kDamaged && std::memcmp(head, "regf", 4) != 0 &&
+    if (primary_state == format::PrimaryState::kDamaged && std::memcmp(head, "regf", 4) != 0 &&
         paths.empty())
         return checked;  // not a hive at all, as the checks say
 
     // All of it that bins data could fill: a log's base block may declare bins that the
     // primary's own does not yet. Not sealed: the recovered image is made in it, in place.
-    const InputCopy primary(file_, kBaseBlockSize + kMaxBinsSize, false);
+    const InputCopy primary(file_, format::kBaseBlockSize + format::kMaxBinsSize, false);
     if (!primary.result().ok()) return primary.result();
     std::vector<std::unique_ptr<InputCopy>> copies;  // the logs' bytes, held for the replay
-    std::vector<LogInput> logs;
+    std::vector<format::LogInput> logs;
     if (const Result read = read_logs(paths, copies, logs); !read.ok()) return read;
-    const Replay replay = replay_logs(primary.bytes(), logs);
-    if (replay.outcome == Replay::Outcome::kRefused) return Result::refused(replay.refusal);
-    if (replay.outcome == Replay::Outcome::kClean) return checked;  // it changed under this run
+    const format::Replay replay = format::replay_logs(primary.bytes(), logs);
+    if (replay.outcome == format::Replay::Outcome::kRefused) return Result::refused(replay.refusal);
+    if (replay.outcome == format::Replay::Outcome::kClean) return checked;  // it changed under this run
     if (const int error = make_image(primary, replay, image_); error != 0)
         return failed("cannot hold its recovered image in memory", error);
     summary_ = replay_summary(replay);

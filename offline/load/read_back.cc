@@ -106,7 +106,7 @@ std::string check_key_times(HiveStore& old, HiveStore& now, const std::vector<Wr
 
 std::string check_new_hive(int fd, unsigned sequence, const WriteRecorder& run, int before,
                            const std::string& old_hive) {
-    const HiveFileState now = inspect_hive_file(fd);
+    const format::HiveFileState now = inspect_hive_file(fd);
     if (!now.damage.empty()) return "the new hive " + now.damage;
     if (now.dirty || now.sequence != sequence)
         return "the new hive has unexpected sequence numbers";

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "offline/load/new_hive.h"
-#include "offline/result.h"
+#include "registry/result.h"
 
 namespace endpointfix::offline {
 

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "offline/result.h"
+#include "registry/result.h"
 
 namespace endpointfix::offline {
 

@@ -6,7 +6,7 @@
 #include <csignal>
 #include <string>
 
-#include "offline/result.h"
+#include "registry/result.h"
 #include "offline/sink/hive_sink.h"
 #include "offline/sink/volume.h"
 

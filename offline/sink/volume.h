@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "offline/result.h"
+#include "registry/result.h"
 
 namespace endpointfix::offline {
 

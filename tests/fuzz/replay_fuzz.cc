@@ -9,12 +9,12 @@
 #include <cstring>
 #include <vector>
 
-#include "offline/format/log_replay.h"
-#include "offline/format/marvin32.h"
+#include "registry/format/log_replay.h"
+#include "registry/format/marvin32.h"
 
 namespace {
 
-using namespace endpointfix::offline;
+using namespace endpointfix::format;
 using Buffer = std::vector<std::uint8_t>;
 
 std::uint32_t u32(const std::uint8_t* p) {

@@ -9,9 +9,9 @@ cd "$(dirname "$0")/../.."
 seconds=${ENDPOINTFIX_FUZZ_SECONDS:-60}
 out=build/fuzz
 cxx=${ENDPOINTFIX_FUZZ_CXX:-clang++-14}
-replay=(offline/format/base_block.cc offline/format/log_replay.cc offline/format/log_replay_new.cc
-    offline/format/log_replay_old.cc offline/format/log_entry.cc offline/format/replayer.cc
-    offline/format/marvin32.cc)
+replay=(registry/format/base_block.cc registry/format/log_replay.cc registry/format/log_replay_new.cc
+    registry/format/log_replay_old.cc registry/format/log_entry.cc registry/format/replayer.cc
+    registry/format/marvin32.cc)
 mkdir -p "$out"
 rm -rf "$out/seeds" "$out/states" && mkdir "$out/seeds" "$out/states"
 

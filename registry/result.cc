@@ -1,11 +1,11 @@
-#include "offline/result.h"
+#include "registry/result.h"
 
 #include <cstring>
 
-namespace endpointfix::offline {
+namespace endpointfix {
 
 Result failed(const std::string& what, int error) {
     return {error, what + ": " + std::strerror(error)};
 }
 
-}  // namespace endpointfix::offline
+}  // namespace endpointfix

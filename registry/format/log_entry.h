@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "offline/format/log_replay_internal.h"
+#include "registry/format/log_replay_internal.h"
 
-namespace endpointfix::offline::detail {
+namespace endpointfix::format::detail {
 
 inline constexpr std::size_t kEntryHeaderSize = 40;
 
@@ -33,4 +33,4 @@ std::optional<LogEntryHeader> read_entry_header(Bytes log, std::uint64_t at);
 std::string check_entry(Bytes log, std::uint64_t at, const LogEntryHeader& header,
                         std::uint32_t expected, std::vector<Page>& pages);
 
-}  // namespace endpointfix::offline::detail
+}  // namespace endpointfix::format::detail

@@ -1,10 +1,10 @@
-#include "offline/format/base_block.h"
+#include "registry/format/base_block.h"
 
 #include <cstring>
 
-#include "offline/format/little_endian.h"
+#include "registry/format/little_endian.h"
 
-namespace endpointfix::offline {
+namespace endpointfix::format {
 
 std::uint32_t base_block_checksum(const std::uint8_t* block) {
     std::uint32_t sum = 0;
@@ -55,4 +55,4 @@ HiveFileState check_hive_file(Bytes head, std::uint64_t file_size) {
     return {"", b.dirty(), b.sequence1, kBaseBlockSize + b.bins_size, b.stamp};
 }
 
-}  // namespace endpointfix::offline
+}  // namespace endpointfix::format

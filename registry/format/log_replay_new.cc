@@ -5,10 +5,10 @@
 #include <utility>
 #include <vector>
 
-#include "offline/format/log_entry.h"
-#include "offline/format/log_replay_internal.h"
+#include "registry/format/log_entry.h"
+#include "registry/format/log_replay_internal.h"
 
-namespace endpointfix::offline::detail {
+namespace endpointfix::format::detail {
 
 Replay replay_new(Replayer& replayer, std::vector<Usable> logs, const std::string& others,
                   Replay r) {
@@ -70,4 +70,4 @@ Replay replay_new(Replayer& replayer, std::vector<Usable> logs, const std::strin
     return replayer.finish(expected - 1, std::move(r));
 }
 
-}  // namespace endpointfix::offline::detail
+}  // namespace endpointfix::format::detail

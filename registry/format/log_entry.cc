@@ -1,11 +1,11 @@
-#include "offline/format/log_entry.h"
+#include "registry/format/log_entry.h"
 
 #include <cstring>
 
-#include "offline/format/little_endian.h"
-#include "offline/format/marvin32.h"
+#include "registry/format/little_endian.h"
+#include "registry/format/marvin32.h"
 
-namespace endpointfix::offline::detail {
+namespace endpointfix::format::detail {
 
 std::optional<LogEntryHeader> read_entry_header(Bytes log, std::uint64_t at) {
     if (at > log.size() || log.size() - at < kEntryHeaderSize ||
@@ -54,4 +54,4 @@ std::string check_entry(Bytes log, std::uint64_t at, const LogEntryHeader& heade
     return {};
 }
 
-}  // namespace endpointfix::offline::detail
+}  // namespace endpointfix::format::detail

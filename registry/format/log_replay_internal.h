@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "offline/format/little_endian.h"
-#include "offline/format/log_replay.h"
+#include "registry/format/little_endian.h"
+#include "registry/format/log_replay.h"
 
-namespace endpointfix::offline::detail {
+namespace endpointfix::format::detail {
 
 inline constexpr std::size_t kLogBase = kLogBaseSize;  // a log's entries follow its base block
 
@@ -77,4 +77,4 @@ Replay replay_new(Replayer& replayer, std::vector<Usable> logs, const std::strin
 Replay replay_old(Replayer& replayer, std::vector<Usable> logs, Bytes primary, bool mended,
                   std::string reasons, Replay r);
 
-}  // namespace endpointfix::offline::detail
+}  // namespace endpointfix::format::detail

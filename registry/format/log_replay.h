@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "offline/format/base_block.h"
+#include "registry/format/base_block.h"
 
-namespace endpointfix::offline {
+namespace endpointfix::format {
 
 struct LogInput {
     std::string name;  // as it is to be named in messages: SOFTWARE.LOG1
@@ -64,4 +64,4 @@ std::vector<std::uint8_t> recovered_image(Bytes primary, const Replay& replay);
 // Windows does when it loads the hive", and where it stopped early, if it did.
 std::string replay_summary(const Replay& replay);
 
-}  // namespace endpointfix::offline
+}  // namespace endpointfix::format

@@ -1,10 +1,10 @@
-#include "offline/format/marvin32.h"
+#include "registry/format/marvin32.h"
 
 #include <bit>
 
-#include "offline/format/little_endian.h"
+#include "registry/format/little_endian.h"
 
-namespace endpointfix::offline {
+namespace endpointfix::format {
 
 std::uint64_t marvin32(const std::uint8_t* data, std::size_t size, std::uint64_t seed) {
     std::uint32_t lo = static_cast<std::uint32_t>(seed),
@@ -29,4 +29,4 @@ std::uint64_t marvin32(const std::uint8_t* data, std::size_t size, std::uint64_t
     return std::uint64_t{hi} << 32 | lo;
 }
 
-}  // namespace endpointfix::offline
+}  // namespace endpointfix::format

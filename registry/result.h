@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-namespace endpointfix::offline {
+namespace endpointfix {
 
 class [[nodiscard]] Result {
 public:
@@ -31,4 +31,4 @@ private:
 // The one way a system error becomes words: "WHAT: REASON" (strerror), with the code kept.
 Result failed(const std::string& what, int error);
 
-}  // namespace endpointfix::offline
+}  // namespace endpointfix

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace endpointfix::offline {
+namespace endpointfix::format {
 
 inline std::uint32_t read_le32(const std::uint8_t* p) {
     return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t{p[3]} << 24;
@@ -18,4 +18,4 @@ inline void write_le32(std::uint8_t* p, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> 8 * i);
 }
 
-}  // namespace endpointfix::offline
+}  // namespace endpointfix::format

@@ -1,13 +1,13 @@
-#include "offline/format/log_replay.h"
+#include "registry/format/log_replay.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "offline/format/log_replay_internal.h"
+#include "registry/format/log_replay_internal.h"
 
-namespace endpointfix::offline {
+namespace endpointfix::format {
 namespace {
 
 using detail::kLogBase;
@@ -120,4 +120,4 @@ std::string replay_summary(const Replay& replay) {
     return line;
 }
 
-}  // namespace endpointfix::offline
+}  // namespace endpointfix::format

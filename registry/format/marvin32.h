@@ -5,11 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace endpointfix::offline {
+namespace endpointfix::format {
 
 inline constexpr std::uint64_t kLogHashSeed = 0x82EF4D887A4E55C5;
 
 std::uint64_t marvin32(const std::uint8_t* data, std::size_t size,
                        std::uint64_t seed = kLogHashSeed);
 
-}  // namespace endpointfix::offline
+}  // namespace endpointfix::format

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "offline/format/log_replay_internal.h"
+#include "registry/format/log_replay_internal.h"
 
-namespace endpointfix::offline::detail {
+namespace endpointfix::format::detail {
 namespace {
 
 bool ends_no_case(const std::string& name, const char* suffix) {
@@ -94,4 +94,4 @@ Replay replay_old(Replayer& replayer, std::vector<Usable> logs, Bytes primary, b
     return replayer.refuse("none of its logs can be replayed: " + reasons);
 }
 
-}  // namespace endpointfix::offline::detail
+}  // namespace endpointfix::format::detail

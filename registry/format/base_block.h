@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-namespace endpointfix::offline {
+namespace endpointfix::format {
 
 using Bytes = std::span<const std::uint8_t>;
 
@@ -62,4 +62,4 @@ struct HiveFileState {
 // and its first bin's header, kBaseBlockSize + 32 bytes, or fewer where the file ends before).
 HiveFileState check_hive_file(Bytes head, std::uint64_t file_size);
 
-}  // namespace endpointfix::offline
+}  // namespace endpointfix::format

@@ -2,9 +2,9 @@
 #include <cstring>
 #include <string>
 
-#include "offline/format/log_replay_internal.h"
+#include "registry/format/log_replay_internal.h"
 
-namespace endpointfix::offline::detail {
+namespace endpointfix::format::detail {
 
 Replay Replayer::refuse(const std::string& why) const {
     Replay r;
@@ -65,4 +65,4 @@ Replay Replayer::finish(std::uint32_t sequence, Replay r) {
     return r;
 }
 
-}  // namespace endpointfix::offline::detail
+}  // namespace endpointfix::format::detail
