@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -52,14 +53,30 @@ SinkResult write_changes(const LoadedHive& loaded, HiveSink& sink, int before) {
     return put;
 }
 
-// Copies the report held in `held` to stdout. Whether all of it was written.
-bool print_held(std::FILE* held) {
-    std::rewind(held);
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof(buffer), held)) > 0;)
-        std::fwrite(buffer, 1, n, stdout);
-    return std::fflush(stdout) == 0 && !std::ferror(stdout) && !std::ferror(held);
-}
+// The report of --apply, held in memory until the hive has its changes: no file system can
+// fail it (a full or read-only /tmp), and it is small.
+class HeldReport {
+public:
+    HeldReport() : stream_(open_memstream(&text_, &size_)) {}
+    ~HeldReport() {
+        if (stream_ != nullptr) std::fclose(stream_);
+        std::free(text_);
+    }
+    HeldReport(const HeldReport&) = delete;
+    HeldReport& operator=(const HeldReport&) = delete;
+
+    std::FILE* stream() const { return stream_; }  // null where there is no memory for it
+    // Copies what was held to stdout. Whether all of it was written.
+    bool print() {
+        return std::fflush(stream_) == 0 && std::fwrite(text_, 1, size_, stdout) == size_ &&
+               std::fflush(stdout) == 0;
+    }
+
+private:
+    char* text_ = nullptr;
+    std::size_t size_ = 0;
+    std::FILE* stream_;
+};
 
 constexpr char kNotSoftware[] =
     "does not look like a SOFTWARE hive (no Microsoft\\Windows\\CurrentVersion key)";
@@ -97,14 +114,13 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
     if (!looks_like_software(*store)) return refuse(program, hive, kNotSoftware);
 
     // The report is the check's over the hive as it is; printed once the changes are made.
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> held_report(std::tmpfile(), std::fclose);
-    if (!held_report)
-        return refuse(program, hive, "cannot hold the report: no temporary file");
+    HeldReport held;
+    if (held.stream() == nullptr) return refuse(program, hive, "cannot hold the report: no memory");
     std::uint32_t changes = 0;
     CheckOptions options{report, program, true, true, &changes};
     options.source = hive.name.c_str();
     options.says_written = true;
-    const int status = run_check(*store, *store, held_report.get(), options);
+    const int status = run_check(*store, *store, held.stream(), options);
     if (status == kOutputFailed) return refuse(program, hive, "cannot hold the report");
     if (changes != 0) {
         const SinkResult put = write_changes(*loaded, sink, status);
@@ -117,7 +133,7 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
                 (changes != 0 ? "; written back as one clean hive, with the changes"
                               : "; nothing to change, so nothing is written: the hive stays "
                                 "dirty, and Windows replays its logs when it next loads it"));
-    if (!print_held(held_report.get())) {
+    if (!held.print()) {
         std::fprintf(stderr, "%s: %s\n", program,
                      changes != 0 ? "the changes were made; the report could not be written in full"
                                   : "the report could not be written in full");

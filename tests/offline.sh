@@ -44,6 +44,19 @@ if [ "${4:-}" = full ]; then
     mount -o remount,ro "$tmp/fs"
     run --apply "$tmp/fs/SOFTWARE"
     expect "apply on a read-only filesystem" "$status $(state "$tmp/fs/SOFTWARE")" "2 $before"
+    # A read-only or full /tmp (a tmpfs over it, in a private mount namespace; the hive reached
+    # from the working folder beneath) does not stop --apply, nor change its report.
+    mount -o remount,rw "$tmp/fs" && rm "$tmp/fs/filler" && cp "$hive" "$tmp/fs/want" && "$program" --apply "$tmp/fs/want" >"$tmp/want.out"
+    expect "reference --apply" "$?" 0
+    for case in "read-only ro" "full size=4k"; do
+        unshare -m true 2>/dev/null || { echo "skipped /tmp ${case% *}: unshare -m cannot make a private mount namespace here"; continue; }
+        cp "$hive" "$tmp/fs/SOFTWARE" && status=0
+        (cd "$tmp/fs" && timeout 60 unshare -m sh -c "mount -t tmpfs -o ${case#* } tmpfs /tmp || exit 77
+            { head -c 8192 /dev/zero >/tmp/filler; } 2>/dev/null; exec \"\$0\" --apply SOFTWARE" "$program") >"$tmp/out" 2>"$tmp/err" || status=$?
+        [ "$status" = 77 ] && { echo "skipped /tmp ${case% *}: cannot mount a tmpfs on /tmp in a private mount namespace"; continue; }
+        expect "apply, /tmp ${case% *}: status, hive, report, stderr" \
+            "$status $([ "$(lookup "$tmp/fs/SOFTWARE")" = "$(lookup "$tmp/fs/want")" ] && echo fixed) $(cmp -s "$tmp/out" "$tmp/want.out" && echo same) $(cat "$tmp/err")" "0 fixed same "
+    done
     [ "$fail" -eq 0 ] && echo "offline on a full and a read-only filesystem passed"
     exit "$fail"
 fi
