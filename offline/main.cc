@@ -18,8 +18,9 @@ int main(int argc, char** argv) {
     // A closed pipe is an output failure, told by the status, not a reason to die half way.
     std::signal(SIGPIPE, SIG_IGN);
     offline::Options options;
-    if (const std::string error = offline::parse_options(argc, argv, options); !error.empty()) {
-        std::fprintf(stderr, "endpointfix-offline: %s\n%s", error.c_str(), offline::kUsageText);
+    if (const Result usage = offline::parse_options(argc, argv, options); !usage.ok()) {
+        std::fprintf(stderr, "endpointfix-offline: %s\n%s", usage.message().c_str(),
+                     offline::kUsageText);
         return kUsage;
     }
     if (options.help || options.version) {
@@ -33,7 +34,5 @@ int main(int argc, char** argv) {
     // leave half done, and end at once.
     if (options.mode == offline::Mode::kApply) offline::note_interrupts();
     offline::FileSink sink(hive.file, options.backup, offline::interrupting_signal());
-    bool wrote = false;
-    return offline::end_by_interrupt(
-        offline::serve("endpointfix-offline", options, hive, sink, wrote));
+    return offline::end_by_interrupt(offline::serve("endpointfix-offline", options, hive, sink));
 }

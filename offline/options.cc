@@ -39,31 +39,35 @@ const char* value_name(const std::string& option) {
     return nullptr;
 }
 
-// The reason the options, read in full, do not go together; "" where they do.
-std::string combination_error(const Options& options, const std::vector<std::string>& modes,
-                              std::size_t hives) {
-    if (options.help || options.version) return "";
-    if (modes.size() > 1) return modes[0] + " does not go with " + modes[1];
-    if (options.backup && options.mode != Mode::kApply) return "--backup goes only with --apply";
+// Whether the options, read in full, go together; refused with the reason where they do not.
+Result combination_error(const Options& options, const std::vector<std::string>& modes,
+                         std::size_t hives) {
+    if (options.help || options.version) return {};
+    if (modes.size() > 1) return Result::refused(modes[0] + " does not go with " + modes[1]);
+    if (options.backup && options.mode != Mode::kApply)
+        return Result::refused("--backup goes only with --apply");
     if (options.json && !modes.empty() && options.mode != Mode::kApply)
-        return "--json does not go with " + modes[0];
+        return Result::refused("--json does not go with " + modes[0]);
     if (!options.root.empty() && options.images.size() != 1)
-        return options.images.empty() ? "--root goes only with --image"
-                                      : "--root goes only with one --image";
+        return Result::refused(options.images.empty() ? "--root goes only with --image"
+                                                      : "--root goes only with one --image");
     // One OUT, and one .reg file of one hive's changes.
-    if (options.images.size() > 1 && (options.mode == Mode::kRecover || options.mode == Mode::kRegFile))
-        return modes[0] + " goes only with one --image";
-    if (!options.images.empty() && hives > 0) return "HIVE does not go with --image";
-    if (hives > 1) return "HIVE given twice";
+    if (options.images.size() > 1 &&
+        (options.mode == Mode::kRecover || options.mode == Mode::kRegFile))
+        return Result::refused(modes[0] + " goes only with one --image");
+    if (!options.images.empty() && hives > 0)
+        return Result::refused("HIVE does not go with --image");
+    if (hives > 1) return Result::refused("HIVE given twice");
     if (hives == 0 && options.images.empty())  // `--recover HIVE` has taken HIVE for OUT
-        return options.mode == Mode::kRecover ? "--recover needs OUT, then HIVE: one name given"
-                                              : "no HIVE given";
-    return "";
+        return Result::refused(options.mode == Mode::kRecover
+                                   ? "--recover needs OUT, then HIVE: one name given"
+                                   : "no HIVE given");
+    return {};
 }
 
 }  // namespace
 
-std::string parse_options(int argc, const char* const* argv, Options& out) {
+Result parse_options(int argc, const char* const* argv, Options& out) {
     std::set<std::string> seen;
     std::vector<std::string> hives, modes;
     bool options_end = false;
@@ -74,10 +78,11 @@ std::string parse_options(int argc, const char* const* argv, Options& out) {
             continue;
         }
         const std::string option = arg == "-h" ? "--help" : arg;
-        if (!seen.insert(option).second && option != "--image") return option + " given twice";
+        if (!seen.insert(option).second && option != "--image")
+            return Result::refused(option + " given twice");
         if (const char* value = value_name(option);
             value != nullptr && (i + 1 >= argc || *argv[i + 1] == 0))
-            return option + " needs " + value;
+            return Result::refused(option + " needs " + value);
         if (option == "--")
             options_end = true;
         else if (option == "--reg")
@@ -97,13 +102,13 @@ std::string parse_options(int argc, const char* const* argv, Options& out) {
         else if (option == "--help" || option == "--version")
             (option == "--help" ? out.help : out.version) = true;
         else
-            return "unknown option " + arg;
+            return Result::refused("unknown option " + arg);
     }
     if ((out.help || out.version) && argc != 2)
-        return std::string(out.help ? "--help" : "--version") + " goes alone";
-    const std::string error = combination_error(out, modes, hives.size());
-    if (error.empty() && !hives.empty()) out.hive = hives.front();
-    return error;
+        return Result::refused(std::string(out.help ? "--help" : "--version") + " goes alone");
+    const Result combined = combination_error(out, modes, hives.size());
+    if (combined.ok() && !hives.empty()) out.hive = hives.front();
+    return combined;
 }
 
 }  // namespace endpointfix::offline

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "registry/result.h"
+
 namespace endpointfix::offline {
 
 enum class Mode { kReport, kRegFile, kApply, kRecover };
@@ -23,13 +25,13 @@ struct Options {
 };
 
 // Reads the arguments after the program's name. Each option may stand once, but --image; "--" ends the
-// options, so that a hive whose name begins with '-' can be named; "-h" is "--help". Returns ""
-// or, for a usage error, what was wrong, in a few words for one line: an unknown or repeated
+// options, so that a hive whose name begins with '-' can be named; "-h" is "--help". Done, or
+// refused for a usage error with what was wrong, in a few words for one line: an unknown or repeated
 // option, an option without its value, not exactly one hive (none with --image IMAGE; --root
 // DEVICE needs exactly one), more than one of --reg, --apply and --recover (which takes the next
 // argument as its OUT), --backup without --apply, --json with --reg or --recover, or --help or
 // --version with anything else.
-std::string parse_options(int argc, const char* const* argv, Options& out);
+Result parse_options(int argc, const char* const* argv, Options& out);
 
 // The usage, as --help prints it and a usage error follows with.
 extern const char kUsageText[];

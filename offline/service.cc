@@ -4,12 +4,11 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "app/run.h"
 #include "check/escaped_name.h"
+#include "offline/held_report.h"
 #include "offline/load/loaded_hive.h"
 #include "offline/interrupts.h"
 #include "offline/load/read_back.h"
@@ -37,65 +36,54 @@ bool looks_like_software(RegistryStore& store) {
     store.close(key);
     return true;
 }
+
+// Loads the hive and opens it as a store to be read, as it is (libhivex opens a hive for writing
+// by copying it whole into memory, which a hive with nothing to change is spared). Done where it
+// is a SOFTWARE hive.
+Result read_software(const HiveSource& hive, Loaded& loaded, OpenedStore& read) {
+    loaded = LoadedHive::open(hive);
+    if (!loaded.hive) return loaded.result;
+    read = loaded.hive->store(false);
+    if (!read.store) return read.result;
+    return looks_like_software(*read.store)
+               ? Result()
+               : Result::refused(
+                     "does not look like a SOFTWARE hive (no Microsoft\\Windows\\CurrentVersion key)");
+}
+
 // Makes the changes in a writable copy of `loaded`, has it make and prove the new hive, and puts
 // that through `sink`. `before` is the check's status over the hive as it was.
 SinkResult write_changes(const LoadedHive& loaded, HiveSink& sink, int before) {
-    Result result;
-    const auto store = loaded.store(true, result);
-    if (!store) return {result};
+    const auto [store, unread] = loaded.store(true);
+    if (!store) return {unread};
     WriteRecorder recorder(*store);
     run(recorder);
     NewHive made;
-    result = loaded.make_new_hive(*store, recorder, before, made);
+    const Result result = loaded.make_new_hive(*store, recorder, before, made);
     if (!result.ok()) return {result.and_then_say("; the hive is as it was")};
     const SinkResult put = sink.put(made);
     close(made.fd);
     return put;
 }
 
-// The report of --apply, held in memory until the hive has its changes: no file system can
-// fail it (a full or read-only /tmp), and it is small.
-class HeldReport {
-public:
-    HeldReport() : stream_(open_memstream(&text_, &size_)) {}
-    ~HeldReport() {
-        if (stream_ != nullptr) std::fclose(stream_);
-        std::free(text_);
-    }
-    HeldReport(const HeldReport&) = delete;
-    HeldReport& operator=(const HeldReport&) = delete;
-
-    std::FILE* stream() const { return stream_; }  // null where there is no memory for it
-    // Copies what was held to stdout. Whether all of it was written.
-    bool print() {
-        return std::fflush(stream_) == 0 && std::fwrite(text_, 1, size_, stdout) == size_ &&
-               std::fflush(stdout) == 0;
-    }
-
-private:
-    char* text_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* stream_;
-};
-
-constexpr char kNotSoftware[] =
-    "does not look like a SOFTWARE hive (no Microsoft\\Windows\\CurrentVersion key)";
-
-}  // namespace
-
+// The check's report, its .reg file or its JSON document (whose "source" is the source's name),
+// for the hive as Windows will hold it.
 int print_report(const char* program, const HiveSource& hive, CheckOutput output) {
-    Result result;
-    const auto loaded = LoadedHive::open(hive, LoadedHive::Access::kRead, result);
-    if (!loaded) return refuse(program, hive, result.message());
-    const auto store = loaded->store(false, result);
-    if (!store) return refuse(program, hive, result.message());
-    if (!looks_like_software(*store)) return refuse(program, hive, kNotSoftware);
-    if (loaded->recovered()) say(program, hive.label(), loaded->summary());
+    Loaded loaded;
+    OpenedStore read;
+    if (const Result why = read_software(hive, loaded, read); !why.ok())
+        return refuse(program, hive, why.message());
+    if (loaded.hive->recovered()) say(program, hive.label(), loaded.hive->summary());
     CheckOptions options{output, program, true};
     options.source = hive.name.c_str();
-    return run_check(*store, *store, stdout, options);
+    return run_check(*read.store, *read.store, stdout, options);
 }
 
+// Makes the changes, putting the new hive through `sink` (which keeps the old one as a backup
+// where the front end asked for one), and prints the report (kReport) or JSON document (kJson)
+// of what was changed once the sink has it. A dirty hive is written as one clean hive, its logs'
+// changes and the rules' together; with nothing to change, nothing is written. `wrote` says
+// whether the sink replaced the hive.
 int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, CheckOutput report,
                   bool& wrote) {
     wrote = false;
@@ -104,14 +92,10 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
     if (const Result claimed = sink.claim(note); !claimed.ok())
         return refuse(program, hive, claimed.message());
     if (!note.empty()) say(program, hive.label(), note);
-    Result result;
-    const auto loaded = LoadedHive::open(hive, LoadedHive::Access::kRead, result);
-    if (!loaded) return refuse(program, hive, result.message());
-    // Read first, as it is: libhivex opens a hive for writing by copying it whole into memory,
-    // which a hive with nothing to change is spared.
-    auto store = loaded->store(false, result);
-    if (!store) return refuse(program, hive, result.message());
-    if (!looks_like_software(*store)) return refuse(program, hive, kNotSoftware);
+    Loaded loaded;
+    OpenedStore read;
+    if (const Result why = read_software(hive, loaded, read); !why.ok())
+        return refuse(program, hive, why.message());
 
     // The report is the check's over the hive as it is; printed once the changes are made.
     HeldReport held;
@@ -120,16 +104,16 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
     CheckOptions options{report, program, true, true, &changes};
     options.source = hive.name.c_str();
     options.says_written = true;
-    const int status = run_check(*store, *store, held.stream(), options);
+    const int status = run_check(*read.store, *read.store, held.stream(), options);
     if (status == kOutputFailed) return refuse(program, hive, "cannot hold the report");
     if (changes != 0) {
-        const SinkResult put = write_changes(*loaded, sink, status);
+        const SinkResult put = write_changes(*loaded.hive, sink, status);
         wrote = put.wrote;
         if (!put.result.ok()) return refuse(program, hive, put.result.message());
     }
-    if (loaded->recovered())
+    if (loaded.hive->recovered())
         say(program, hive.label(),
-            loaded->summary() +
+            loaded.hive->summary() +
                 (changes != 0 ? "; written back as one clean hive, with the changes"
                               : "; nothing to change, so nothing is written: the hive stays "
                                 "dirty, and Windows replays its logs when it next loads it"));
@@ -145,6 +129,8 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
     return status == kBlockedOrUnreadable ? status : 0;
 }
 
+// Writes the hive as Windows would load it to the new file `out`: a dirty hive with its logs
+// replayed, clean; a clean one byte for byte. The hive and its logs are left as they are.
 int recover_hive(const char* program, const HiveSource& hive, const std::string& out) {
     struct stat st;
     if (lstat(out.c_str(), &st) == 0) {
@@ -152,33 +138,30 @@ int recover_hive(const char* program, const HiveSource& hive, const std::string&
         return kBlockedOrUnreadable;
     }
     // A hive that cannot be opened is refused as such; one refused once read, with `out` named.
-    Result result;
-    bool opened = false;
-    const auto loaded = LoadedHive::open(hive, LoadedHive::Access::kRead, result, [&](int) {
-        opened = true;
-        return Result();
-    });
-    if (!loaded)
+    const Loaded loaded = LoadedHive::open(hive);
+    if (!loaded.hive)
         return refuse(program, hive,
-                      result.message() + (opened ? "; " + out + " is not created" : ""));
-    if (const Result made = create_file(out, [&](int to) { return loaded->copy_to(to).code(); });
+                      loaded.result.message() + (loaded.opened ? "; " + out + " is not created" : ""));
+    const LoadedHive& read = *loaded.hive;
+    if (const Result made = create_file(out, [&](int to) { return read.copy_to(to).code(); });
         !made.ok()) {
         say(program, out, made.message());
         return kBlockedOrUnreadable;
     }
     say(program, hive.label(),
-        loaded->recovered() ? loaded->summary() + "; written to " + out + " as a clean hive"
-                            : "is clean, so Windows loads it as it stands: " + out +
-                                  " is a copy of it, byte for byte");
+        read.recovered() ? read.summary() + "; written to " + out + " as a clean hive"
+                         : "is clean, so Windows loads it as it stands: " + out +
+                               " is a copy of it, byte for byte");
     return kNothingToChange;
 }
 
-int serve(const char* program, const Options& options, const HiveSource& hive, HiveSink& sink,
-          bool& wrote) {
-    wrote = false;
+}  // namespace
+
+int serve(const char* program, const Options& options, const HiveSource& hive, HiveSink& sink) {
     const CheckOutput report = options.json ? CheckOutput::kJson : CheckOutput::kReport;
     switch (options.mode) {
         case Mode::kApply: {
+            bool wrote = false;
             const int status = apply_changes(program, hive, sink, report, wrote);
             if (wrote && interrupting_signal() != 0) {
                 // Too late to stop: the run ends as one that made its changes.

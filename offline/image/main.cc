@@ -73,8 +73,7 @@ int service_image(Guest& guest, const std::string& disk, const std::string& imag
                           folder.path() + "/" + split_path(read.at.hive).name, false};
     ImageWriteBack sink(guest, read, options.backup, interrupting_signal(),
                         [&](const std::string& note) { tell(hive.label(), note); });
-    bool wrote = false;
-    return serve(kProgram, options, hive, sink, wrote);
+    return serve(kProgram, options, hive, sink);
 }
 
 // The images of `group` (at most kDrivesAStart to attach) in one appliance, in their order; each
@@ -129,7 +128,7 @@ int service(const Options& options) {
 int main(int argc, char** argv) {
     if (!open_standard_streams()) return kBlockedOrUnreadable;
     Options options;
-    std::string error = parse_options(argc, argv, options);
+    std::string error = parse_options(argc, argv, options).message();
     if (options.images.empty())
         error = "no --image IMAGE given (this program is started by endpointfix-offline --image)";
     if (!error.empty()) {

@@ -24,15 +24,14 @@ Result not_a_hive(int error) {
 
 }  // namespace
 
-std::unique_ptr<LoadedHive> LoadedHive::open(const HiveSource& source, Access access,
-                                             Result& result, const Hold& hold) {
-    std::unique_ptr<LoadedHive> hive(new LoadedHive);
-    result =
-        open_regular_file(source.file, access == Access::kWrite ? O_RDWR : O_RDONLY, hive->file_);
-    if (result.ok() && hold) result = hold(hive->file_);
-    if (result.ok()) result = hive->load(source.file);
-    if (!result.ok()) hive.reset();
-    return hive;
+Loaded LoadedHive::open(const HiveSource& source) {
+    Loaded loaded;
+    loaded.hive.reset(new LoadedHive);
+    loaded.result = open_regular_file(source.file, O_RDONLY, loaded.hive->file_);
+    loaded.opened = loaded.result.ok();
+    if (loaded.opened) loaded.result = loaded.hive->load(source.file);
+    if (!loaded.result.ok()) loaded.hive.reset();
+    return loaded;
 }
 
 Result LoadedHive::load(const std::string& file) {
@@ -45,14 +44,14 @@ Result LoadedHive::load(const std::string& file) {
 }
 
 LoadedHive::~LoadedHive() {
-    if (image_ >= 0) close(image_);
+    if (recovered_ >= 0) close(recovered_);
     if (file_ >= 0) close(file_);
 }
 
-std::unique_ptr<HiveStore> LoadedHive::store(bool writable, Result& result) const {
-    auto store = HiveStore::open_file(descriptor_path(memory()).c_str(), writable);
-    result = store ? Result() : not_a_hive(errno);
-    return store;
+OpenedStore LoadedHive::store(bool writable) const {
+    OpenedStore opened{HiveStore::open_file(descriptor_path(memory()).c_str(), writable), {}};
+    if (!opened.store) opened.result = not_a_hive(errno);
+    return opened;
 }
 
 Result LoadedHive::make_new_hive(HiveStore& changed, const WriteRecorder& run, int before,
@@ -67,10 +66,7 @@ Result LoadedHive::make_new_hive(HiveStore& changed, const WriteRecorder& run, i
     if (result.ok() && (fstat(fd, &st) != 0 || fcntl(fd, F_ADD_SEALS, kInputSeals) != 0))
         result = failed("cannot hold the new hive in memory", errno);
     if (result.ok())
-        if (const std::string why = check_new_hive(fd, state_.sequence + 1, run, before,
-                                                    descriptor_path(memory()));
-            !why.empty())
-            result = Result::refused(why);
+        result = check_new_hive(fd, state_.sequence + 1, run, before, descriptor_path(memory()));
     if (!result.ok()) {
         close(fd);
         return result;

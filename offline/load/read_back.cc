@@ -45,16 +45,16 @@ Status WriteRecorder::close(KeyHandle key) {
     return inner_.close(key);
 }
 
-std::string read_back(RegistryStore& written, StoreInspector& inspector,
-                      const std::vector<WrittenValue>& writes, int before) {
+Result read_back(RegistryStore& written, StoreInspector& inspector,
+                 const std::vector<WrittenValue>& writes, int before) {
     for (const auto& w : writes) {
         const std::string value = w.key_path + "\\" + w.name;
         if (w.status != kSuccess)
-            return "was not written in full: the write of " + value + " failed (status " +
-                   std::to_string(w.status) + ")";
+            return Result::refused("was not written in full: the write of " + value +
+                                   " failed (status " + std::to_string(w.status) + ")");
         KeyHandle key;
         if (written.open(kLocalMachine, w.key_path.c_str(), key) != kSuccess)
-            return "does not hold " + value + ": its key cannot be opened";
+            return Result::refused("does not hold " + value + ": its key cannot be opened");
         // One byte more than was written, so that a longer value does not pass as equal.
         std::vector<std::uint8_t> now(w.bytes.size() + 1);
         std::uint32_t size = static_cast<std::uint32_t>(now.size()), type = 0;
@@ -62,36 +62,39 @@ std::string read_back(RegistryStore& written, StoreInspector& inspector,
         written.close(key);
         now.resize(status == kSuccess ? size : 0);
         if (status != kSuccess || type != static_cast<std::uint32_t>(w.type) || now != w.bytes)
-            return "does not hold " + value + " as it was written";
+            return Result::refused("does not hold " + value + " as it was written");
     }
     // The check's report over it is not shown: only what it counts.
     char* text = nullptr;
     std::size_t length = 0;
     std::FILE* out = open_memstream(&text, &length);
-    if (out == nullptr) return "cannot be checked: no memory";
+    if (out == nullptr) return Result::refused("cannot be checked: no memory");
     std::uint32_t left = 0;
     CheckOptions options{CheckOutput::kReport, "endpointfix-offline", true, false, &left};
     const int status = run_check(written, inspector, out, options);
     std::fclose(out);
     std::free(text);
-    if (status == kOutputFailed) return "cannot be checked: no memory";
-    if (left != 0) return "leaves changes to make: " + std::to_string(left);
+    if (status == kOutputFailed) return Result::refused("cannot be checked: no memory");
+    if (left != 0) return Result::refused("leaves changes to make: " + std::to_string(left));
     if (status != kNothingToChange && before == kNothingToChange)
-        return "holds keys that cannot be read";
-    return "";
+        return Result::refused("holds keys that cannot be read");
+    return {};
 }
 
-std::string check_key_times(HiveStore& old, HiveStore& now, const std::vector<WrittenValue>& writes,
-                            std::uint64_t since, std::uint64_t stamp) {
-    if (stamp < since || stamp > filetime_now()) return "is stamped with a time outside the run";
+Result check_key_times(HiveStore& old, HiveStore& now, const std::vector<WrittenValue>& writes,
+                       std::uint64_t since, std::uint64_t stamp) {
+    if (stamp < since || stamp > filetime_now())
+        return Result::refused("is stamped with a time outside the run");
     std::vector<std::string> moved;
-    if (!HiveStore::moved_keys(old, now, moved)) return "does not hold the old hive's keys";
+    if (!HiveStore::moved_keys(old, now, moved))
+        return Result::refused("does not hold the old hive's keys");
     const std::set<std::string, NoCase> moved_keys(moved.begin(), moved.end());
     std::set<std::string, NoCase> changed;
     for (const auto& w : writes) changed.insert(w.key_path);
     for (const auto& key : moved)
         if (!changed.contains(key))
-            return "moves the last-write time of " + key + ", in which nothing was written";
+            return Result::refused("moves the last-write time of " + key +
+                                   ", in which nothing was written");
     for (const auto& key : changed) {
         KeyHandle handle;
         std::uint64_t time = 0;
@@ -99,24 +102,26 @@ std::string check_key_times(HiveStore& old, HiveStore& now, const std::vector<Wr
         if (read && now.last_write(handle, time) != kSuccess) time = 0;
         if (read) now.close(handle);
         if (!moved_keys.contains(key) || time != stamp)
-            return "does not give " + key + " the time of the change as its last-write time";
+            return Result::refused("does not give " + key +
+                                   " the time of the change as its last-write time");
     }
-    return "";
+    return {};
 }
 
-std::string check_new_hive(int fd, unsigned sequence, const WriteRecorder& run, int before,
-                           const std::string& old_hive) {
+Result check_new_hive(int fd, unsigned sequence, const WriteRecorder& run, int before,
+                      const std::string& old_hive) {
     const format::HiveFileState now = inspect_hive_file(fd);
-    if (!now.damage.empty()) return "the new hive " + now.damage;
+    if (!now.damage.empty()) return Result::refused("the new hive " + now.damage);
     if (now.dirty || now.sequence != sequence)
-        return "the new hive has unexpected sequence numbers";
+        return Result::refused("the new hive has unexpected sequence numbers");
     const auto back = HiveStore::open_file(descriptor_path(fd).c_str(), false);
     const auto old = HiveStore::open_file(old_hive.c_str(), false);
-    std::string wrong = !back ? "cannot be read as a hive"
-                        : !old ? "cannot be compared with the old hive, which cannot be read"
-                               : read_back(*back, *back, run.writes(), before);
-    if (wrong.empty()) wrong = check_key_times(*old, *back, run.writes(), run.started(), now.stamp);
-    return wrong.empty() ? wrong : "the new hive " + wrong;
+    Result wrong =
+        !back  ? Result::refused("cannot be read as a hive")
+        : !old ? Result::refused("cannot be compared with the old hive, which cannot be read")
+               : read_back(*back, *back, run.writes(), before);
+    if (wrong.ok()) wrong = check_key_times(*old, *back, run.writes(), run.started(), now.stamp);
+    return wrong.ok() ? wrong : Result::refused("the new hive " + wrong.message());
 }
 
 }  // namespace endpointfix::offline

@@ -10,6 +10,7 @@
 #include "registry/hive_store.h"
 #include "registry/hive_times.h"
 #include "registry/registry_store.h"
+#include "registry/result.h"
 #include "registry/store_inspector.h"
 
 namespace endpointfix::offline {
@@ -51,22 +52,22 @@ private:
 // Whether `written`, the new hive opened afresh, holds what the run wrote: every write
 // succeeded and reads back with its type and bytes, and the check over it finds nothing left to
 // change, nor more it cannot read than before (`before` is the check's status over the hive the
-// run changed). Returns an empty string, or why not in a phrase that names the value.
-std::string read_back(RegistryStore& written, StoreInspector& inspector,
+// run changed). Done, or refused with why not in a phrase that names the value.
+Result read_back(RegistryStore& written, StoreInspector& inspector,
                       const std::vector<WrittenValue>& writes, int before);
 
 // Whether `now`, written from `old` by the run that made `writes` (the first of them no earlier
 // than `since`), moved the last-write time of each key a value was set in to the time it was
 // written (its base block's `stamp`, itself within the run), and of no other key, as Windows
-// does. Returns an empty string, or why not in a phrase that names the key.
-std::string check_key_times(HiveStore& old, HiveStore& now, const std::vector<WrittenValue>& writes,
+// does. Done, or refused with why not in a phrase that names the key.
+Result check_key_times(HiveStore& old, HiveStore& now, const std::vector<WrittenValue>& writes,
                             std::uint64_t since, std::uint64_t stamp);
 
 // The whole proof over the new hive file open at `fd`, written by `run` from the hive at
 // `old_hive`: its base block and first bin sound, both sequence numbers `sequence`, read_back
-// and check_key_times over it opened as a store. Empty, or why not, in a phrase that follows the
-// hive's name ("the new hive ...").
-std::string check_new_hive(int fd, unsigned sequence, const WriteRecorder& run, int before,
+// and check_key_times over it opened as a store. Done, or refused with why not in a phrase that
+// follows the hive's name ("the new hive ...").
+Result check_new_hive(int fd, unsigned sequence, const WriteRecorder& run, int before,
                            const std::string& old_hive);
 
 }  // namespace endpointfix::offline
