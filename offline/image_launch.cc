@@ -5,9 +5,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
+
+#include "registry/result.h"
 
 namespace endpointfix::offline {
 
@@ -28,10 +29,11 @@ int start_image_helper(char** argv) {
         execv(helper.c_str(), args.data());
         error = errno;
     }
+    const Result missing = failed("--image needs the program endpointfix-offline-image", error);
     std::fprintf(stderr,
-                 "endpointfix-offline: --image needs the program endpointfix-offline-image (%s): "
-                 "install the package endpointfix-offline-image, which brings libguestfs\n",
-                 std::strerror(error));
+                 "endpointfix-offline: %s; install the package endpointfix-offline-image, which "
+                 "brings libguestfs\n",
+                 missing.message().c_str());
     return 2;
 }
 

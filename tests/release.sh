@@ -54,7 +54,7 @@ if [ "$(id -u)" = 0 ]; then
     # --image: without its package, the one to install is named; with it, the helper in
     # /usr/libexec answers (here, for an image that is not there).
     [ "$(/usr/bin/endpointfix-offline --image "$tmp/none.img" 2>&1; echo "status $?")" = \
-        "endpointfix-offline: --image needs the program endpointfix-offline-image (No such file or directory): install the package endpointfix-offline-image, which brings libguestfs
+        "endpointfix-offline: --image needs the program endpointfix-offline-image: No such file or directory; install the package endpointfix-offline-image, which brings libguestfs
 status 2" ]
     say $? "--image without its package names it"
     dpkg -i "$here"/endpointfix-offline-image_*.deb >/dev/null 2>&1; say $? "dpkg -i of the --image package"

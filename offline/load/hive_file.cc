@@ -9,9 +9,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #include "offline/load/path_parts.h"
+#include "registry/result.h"
 
 namespace endpointfix::offline {
 namespace {
@@ -24,12 +24,12 @@ bool same_no_case(const std::string& a, const std::string& b) {
 
 format::HiveFileState inspect_hive_file(int fd) {
     struct stat st;
-    if (fstat(fd, &st) != 0) return {std::strerror(errno)};
+    if (fstat(fd, &st) != 0) return {failed("cannot be read", errno).message()};
     if (S_ISDIR(st.st_mode)) return {"is a directory"};
     if (!S_ISREG(st.st_mode)) return {"is not a regular file"};
     std::uint8_t head[format::kBaseBlockSize + 32];
     const ssize_t got = st.st_size == 0 ? 0 : pread(fd, head, sizeof(head), 0);
-    if (got < 0) return {std::string("cannot be read: ") + std::strerror(errno)};
+    if (got < 0) return {failed("cannot be read", errno).message()};
     return format::check_hive_file({head, static_cast<std::size_t>(got)},
                            static_cast<std::uint64_t>(st.st_size));
 }

@@ -25,8 +25,9 @@ Result open_regular_file(const std::string& path, int flags, int& fd);
 // can. Fails with the errno value: EIO where `from` ends sooner.
 Result copy_range(int from, int to, std::uint64_t offset, std::uint64_t size);
 
-// A path that reaches the file open at `fd`, for libhivex, which opens files by path only. It
-// never leaves this folder: the loaded hive and the new one are named by their descriptors.
+// A path that reaches the file open at `fd`, for libhivex, which opens files by path only: how
+// offline/load hands it the loaded hive and the new one, which have no other names (memfds).
+// Nothing outside offline/load calls it.
 std::string descriptor_path(int fd);
 
 // A file's first bytes, read into a sealed memfd, and mapped.
