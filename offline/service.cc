@@ -4,13 +4,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/run.h"
 #include "check/escaped_name.h"
-#include "offline/held_report.h"
-#include "offline/load/loaded_hive.h"
 #include "offline/interrupts.h"
+#include "offline/load/loaded_hive.h"
 #include "offline/load/read_back.h"
 #include "offline/sink/new_file.h"
 
@@ -27,28 +27,21 @@ int refuse(const char* program, const HiveSource& hive, const std::string& why) 
     return kBlockedOrUnreadable;
 }
 
-// A SOFTWARE hive holds Microsoft\Windows\CurrentVersion. A SYSTEM or user hive, or an empty
-// one, does not; a run over it would find nothing to change, for the wrong reason.
-bool looks_like_software(RegistryStore& store) {
-    KeyHandle key;
-    if (store.open(kLocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", key) != 0)
-        return false;
-    store.close(key);
-    return true;
-}
-
 // Loads the hive and opens it as a store to be read, as it is (libhivex opens a hive for writing
 // by copying it whole into memory, which a hive with nothing to change is spared). Done where it
-// is a SOFTWARE hive.
+// is a SOFTWARE hive, which holds Microsoft\Windows\CurrentVersion; a SYSTEM or user hive, or an
+// empty one, does not, and a run over it would find nothing to change, for the wrong reason.
 Result read_software(const HiveSource& hive, Loaded& loaded, OpenedStore& read) {
     loaded = LoadedHive::open(hive);
     if (!loaded.hive) return loaded.result;
     read = loaded.hive->store(false);
     if (!read.store) return read.result;
-    return looks_like_software(*read.store)
-               ? Result()
-               : Result::refused(
-                     "does not look like a SOFTWARE hive (no Microsoft\\Windows\\CurrentVersion key)");
+    KeyHandle key;
+    if (read.store->open(kLocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", key) != 0)
+        return Result::refused(
+            "does not look like a SOFTWARE hive (no Microsoft\\Windows\\CurrentVersion key)");
+    read.store->close(key);
+    return {};
 }
 
 // Makes the changes in a writable copy of `loaded`, has it make and prove the new hive, and puts
@@ -65,6 +58,18 @@ SinkResult write_changes(const LoadedHive& loaded, HiveSink& sink, int before) {
     close(made.fd);
     return put;
 }
+
+// The report of --apply, held in memory until the hive has its changes: it is small, and no file
+// system can fail it (a full or read-only /tmp). `stream` is null where there is no memory.
+struct HeldReport {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* stream = open_memstream(&text, &size);
+    ~HeldReport() {
+        if (stream != nullptr) std::fclose(stream);
+        std::free(text);
+    }
+};
 
 // The check's report, its .reg file or its JSON document (whose "source" is the source's name),
 // for the hive as Windows will hold it.
@@ -98,13 +103,13 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
         return refuse(program, hive, why.message());
 
     // The report is the check's over the hive as it is; printed once the changes are made.
-    HeldReport held;
-    if (held.stream() == nullptr) return refuse(program, hive, "cannot hold the report: no memory");
+    const HeldReport held;
+    if (held.stream == nullptr) return refuse(program, hive, "cannot hold the report: no memory");
     std::uint32_t changes = 0;
     CheckOptions options{report, program, true, true, &changes};
     options.source = hive.name.c_str();
     options.says_written = true;
-    const int status = run_check(*read.store, *read.store, held.stream(), options);
+    const int status = run_check(*read.store, *read.store, held.stream, options);
     if (status == kOutputFailed) return refuse(program, hive, "cannot hold the report");
     if (changes != 0) {
         const SinkResult put = write_changes(*loaded.hive, sink, status);
@@ -117,7 +122,8 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
                 (changes != 0 ? "; written back as one clean hive, with the changes"
                               : "; nothing to change, so nothing is written: the hive stays "
                                 "dirty, and Windows replays its logs when it next loads it"));
-    if (!held.print()) {
+    if (std::fflush(held.stream) != 0 ||
+        std::fwrite(held.text, 1, held.size, stdout) != held.size || std::fflush(stdout) != 0) {
         std::fprintf(stderr, "%s: %s\n", program,
                      changes != 0 ? "the changes were made; the report could not be written in full"
                                   : "the report could not be written in full");
@@ -140,8 +146,9 @@ int recover_hive(const char* program, const HiveSource& hive, const std::string&
     // A hive that cannot be opened is refused as such; one refused once read, with `out` named.
     const Loaded loaded = LoadedHive::open(hive);
     if (!loaded.hive)
-        return refuse(program, hive,
-                      loaded.result.message() + (loaded.opened ? "; " + out + " is not created" : ""));
+        return refuse(
+            program, hive,
+            loaded.result.message() + (loaded.opened ? "; " + out + " is not created" : ""));
     const LoadedHive& read = *loaded.hive;
     if (const Result made = create_file(out, [&](int to) { return read.copy_to(to).code(); });
         !made.ok()) {
@@ -159,26 +166,17 @@ int recover_hive(const char* program, const HiveSource& hive, const std::string&
 
 int serve(const char* program, const Options& options, const HiveSource& hive, HiveSink& sink) {
     const CheckOutput report = options.json ? CheckOutput::kJson : CheckOutput::kReport;
-    switch (options.mode) {
-        case Mode::kApply: {
-            bool wrote = false;
-            const int status = apply_changes(program, hive, sink, report, wrote);
-            if (wrote && interrupting_signal() != 0) {
-                // Too late to stop: the run ends as one that made its changes.
-                say(program, hive.label(),
-                    "interrupted after the hive was replaced; it holds the changes");
-                forget_interrupt();
-            }
-            return status;
-        }
-        case Mode::kRegFile:
-            return print_report(program, hive, CheckOutput::kRegFile);
-        case Mode::kRecover:
-            return recover_hive(program, hive, options.out);
-        case Mode::kReport:
-            break;
+    if (options.mode == Mode::kReport) return print_report(program, hive, report);
+    if (options.mode == Mode::kRegFile) return print_report(program, hive, CheckOutput::kRegFile);
+    if (options.mode == Mode::kRecover) return recover_hive(program, hive, options.out);
+    bool wrote = false;
+    const int status = apply_changes(program, hive, sink, report, wrote);
+    if (wrote && interrupting_signal() != 0) {
+        // Too late to stop: the run ends as one that made its changes.
+        say(program, hive.label(), "interrupted after the hive was replaced; it holds the changes");
+        forget_interrupt();
     }
-    return print_report(program, hive, report);
+    return status;
 }
 
 }  // namespace endpointfix::offline

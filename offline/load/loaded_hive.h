@@ -15,8 +15,8 @@
 #include "offline/load/input_file.h"
 #include "offline/load/new_hive.h"
 #include "offline/load/read_back.h"
-#include "registry/result.h"
 #include "registry/hive_store.h"
+#include "registry/result.h"
 
 namespace endpointfix::offline {
 
