@@ -5,7 +5,7 @@
 # (made by DIRTY, make_dirty_hive) read with their logs replayed, --recover, every refusal
 # leaving the hive as it was, and damaged copies of the hive and of its logs (run under the
 # sanitizers by the asan preset). With "full", the replace on a full and a read-only filesystem (a tmpfs, where
-# this user may mount one; skipped otherwise).
+# this user may mount one; skipped otherwise), and --apply with a full and a read-only /tmp.
 set -uo pipefail
 program=$(realpath "$1") maker=$2 dirty=$3
 here=$(cd "$(dirname "$0")" && pwd)
