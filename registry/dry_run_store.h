@@ -10,6 +10,7 @@
 
 #include "registry/registry_store.h"
 #include "registry/store_inspector.h"
+#include "registry/store_wrapper.h"
 
 namespace endpointfix {
 
@@ -56,7 +57,7 @@ protected:
     ~DryRunListener() = default;  // not owned through this interface
 };
 
-class DryRunStore final : public RegistryStore {
+class DryRunStore final : public StoreWrapper {
 public:
     // Paths are kept for up to kTrackedKeys keys open at once (the walk holds three).
     static constexpr std::size_t kTrackedKeys = 8;
@@ -65,7 +66,7 @@ public:
 
     // `inspector` is the same registry as `inner`, asked the check's extra questions.
     DryRunStore(RegistryStore& inner, StoreInspector& inspector, DryRunListener& listener)
-        : inner_(inner), inspector_(inspector), listener_(listener), keys_{}, last_{} {}
+        : StoreWrapper(inner), inspector_(inspector), listener_(listener), keys_{}, last_{} {}
 
     Status open(KeyHandle parent, const char* path, KeyHandle& out) override;
     Status enumerate(KeyHandle key, std::uint32_t index, char (&name)[kKeyNameBuffer]) override;
@@ -97,7 +98,6 @@ private:
     Status look(KeyHandle key, const char* name, std::uint8_t* data, std::uint32_t size,
                 StoredValue& found);
 
-    RegistryStore& inner_;
     StoreInspector& inspector_;
     DryRunListener& listener_;
     OpenKey keys_[kTrackedKeys];

@@ -24,7 +24,7 @@ struct NoCase {
 }  // namespace
 
 Status WriteRecorder::open(KeyHandle parent, const char* path, KeyHandle& out) {
-    const Status status = inner_.open(parent, path, out);
+    const Status status = StoreWrapper::open(parent, path, out);
     if (status != kSuccess) return status;
     const auto up = paths_.find(parent.value);
     paths_[out.value] = up == paths_.end() ? path : up->second + "\\" + path;
@@ -33,7 +33,7 @@ Status WriteRecorder::open(KeyHandle parent, const char* path, KeyHandle& out) {
 
 Status WriteRecorder::write_value(KeyHandle key, const char* name, ValueType type,
                                   const std::uint8_t* data, std::uint32_t size) {
-    const Status status = inner_.write_value(key, name, type, data, size);
+    const Status status = StoreWrapper::write_value(key, name, type, data, size);
     const auto at = paths_.find(key.value);
     writes_.push_back({at == paths_.end() ? "(unknown key)" : at->second, name, type,
                        std::vector<std::uint8_t>(data, data + size), status});
@@ -42,7 +42,7 @@ Status WriteRecorder::write_value(KeyHandle key, const char* name, ValueType typ
 
 Status WriteRecorder::close(KeyHandle key) {
     paths_.erase(key.value);
-    return inner_.close(key);
+    return StoreWrapper::close(key);
 }
 
 std::string read_back(RegistryStore& written, StoreInspector& inspector,
