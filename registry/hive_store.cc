@@ -19,8 +19,8 @@
 namespace endpointfix {
 namespace {
 
-// As the platform registry reports them, like the failures every store shares.
-constexpr Status kInvalidHandle = 6, kRegistryCorrupt = 1009;
+// As the platform registry reports it, like the failures every store shares.
+constexpr Status kRegistryCorrupt = 1009;
 
 // What libhivex returns in memory from malloc, freed with the owner.
 struct Freed {
