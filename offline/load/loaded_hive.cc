@@ -6,23 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace endpointfix::offline {
-namespace {
-
-// Why libhivex could not open a hive whose base block and first bin are sound, from the errno
-// value it left: it found the cells behind them damaged (it says so as "not supported" or
-// "invalid"), or something else.
-Result not_a_hive(int error) {
-    const bool damaged = error == ENOTSUP || error == EINVAL || error == ERANGE || error == EFAULT;
-    return {error != 0 ? error : Result::kRefused,
-            std::string(damaged ? "its cells are damaged, so it cannot be read as a hive"
-                                : "cannot be read as a hive") +
-                " (libhivex: " + std::strerror(error) + ")"};
-}
-
-}  // namespace
 
 std::unique_ptr<LoadedHive> LoadedHive::open(const HiveSource& source, Access access,
                                              Result& result, const Hold& hold) {
@@ -50,18 +35,14 @@ LoadedHive::~LoadedHive() {
 }
 
 std::unique_ptr<HiveStore> LoadedHive::store(bool writable, Result& result) const {
-    auto store = HiveStore::open_file(descriptor_path(memory()).c_str(), writable);
-    result = store ? Result() : not_a_hive(errno);
-    return store;
+    return HiveStore::open_file(descriptor_path(memory()).c_str(), writable, result);
 }
 
 Result LoadedHive::make_new_hive(HiveStore& changed, const WriteRecorder& run, int before,
                                  NewHive& out) const {
     const int fd = memfd_create("new hive", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (fd < 0) return failed("cannot write the new hive", errno);
-    Result result;
-    if (const int error = changed.commit(descriptor_path(fd).c_str()); error != 0)
-        result = failed("cannot write the new hive", error);
+    Result result = changed.commit(descriptor_path(fd).c_str());
     // Sealed, the bytes proven are the bytes that are written.
     struct stat st;
     if (result.ok() && (fstat(fd, &st) != 0 || fcntl(fd, F_ADD_SEALS, kInputSeals) != 0))

@@ -110,9 +110,10 @@ std::string check_new_hive(int fd, unsigned sequence, const WriteRecorder& run, 
     if (!now.damage.empty()) return "the new hive " + now.damage;
     if (now.dirty || now.sequence != sequence)
         return "the new hive has unexpected sequence numbers";
-    const auto back = HiveStore::open_file(descriptor_path(fd).c_str(), false);
-    const auto old = HiveStore::open_file(old_hive.c_str(), false);
-    std::string wrong = !back ? "cannot be read as a hive"
+    Result opened_back, opened_old;
+    const auto back = HiveStore::open_file(descriptor_path(fd).c_str(), false, opened_back);
+    const auto old = HiveStore::open_file(old_hive.c_str(), false, opened_old);
+    std::string wrong = !back ? opened_back.message()
                         : !old ? "cannot be compared with the old hive, which cannot be read"
                                : read_back(*back, *back, run.writes(), before);
     if (wrong.empty()) wrong = check_key_times(*old, *back, run.writes(), run.started(), now.stamp);
