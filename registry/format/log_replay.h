@@ -41,9 +41,8 @@ struct Replay {
     bool old_format = false;  // dirty pages of a Vista-to-8 log, not entries
     bool mended = false;      // the primary's base block was taken from a log
     std::vector<std::string> logs_used;
-    std::uint32_t applied = 0;   // entries (new format) or dirty pages (old format)
-    std::string stopped;         // where replay stopped early and why; empty if it ran through
-    std::uint32_t sequence = 0;  // both sequence numbers of the image
+    std::uint32_t applied = 0;  // entries (new format) or dirty pages (old format)
+    std::string stopped;        // where replay stopped early and why; empty if it ran through
 };
 
 // Replays `logs` (the files beside the primary, in any order, empty ones included) over

@@ -10,6 +10,7 @@
 
 #include "registry/format/little_endian.h"
 #include "registry/format/log_replay.h"
+#include "registry/result.h"
 
 namespace endpointfix::format::detail {
 
@@ -39,8 +40,8 @@ public:
     // Starts from the primary's base block, or from a log's copy where it is damaged; checks
     // the bins size it declares against the primary. With `grown` (an old-format log's copy
     // holds the size the hive has grown to since) a shorter primary is no fault: the image then
-    // starts with what the primary holds. Empty, or why not.
-    std::string start(const std::uint8_t* base, bool grown = false);
+    // starts with what the primary holds. Done, or refused saying why not.
+    Result start(const std::uint8_t* base, bool grown = false);
 
     std::uint32_t sequence() const { return sequence_; }  // the base block's second number
     std::uint32_t flags() const { return flags_; }
@@ -48,8 +49,9 @@ public:
     std::uint64_t kept() const { return kept_; }  // bytes of bins data from the primary
 
     // Takes the bins data to `bins` bytes and writes `pages` over it, in order; refuses, leaving
-    // all as it was, where the pages do not hold all that it grows by. Empty, or why not.
-    std::string enter(std::uint64_t bins, std::span<const Page> pages);
+    // all as it was, where the pages do not hold all that it grows by. Done, or refused saying
+    // why not.
+    Result enter(std::uint64_t bins, std::span<const Page> pages);
 
     Replay finish(std::uint32_t sequence, Replay r);
 
