@@ -30,7 +30,7 @@ Result LoadedHive::load(const std::string& file) {
 }
 
 LoadedHive::~LoadedHive() {
-    if (image_ >= 0) close(image_);
+    if (recovered_ >= 0) close(recovered_);
     if (file_ >= 0) close(file_);
 }
 

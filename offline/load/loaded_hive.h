@@ -1,10 +1,10 @@
 // A hive file as Windows loads it, the one way the service reaches a hive. A clean one is read as
 // it stands: its base block and bins, copied into memory (offline/load/input_file.h), whatever
 // follows them in the file left out. A dirty one, or one whose base block is damaged, has the
-// transaction logs beside it replayed (registry/format/log_replay.h) into an image held in memory
-// (a memfd), which is read in its place; where nothing sound can be made of them, it is refused.
-// What is read is reached through this object only: as a store, as a copy, or as the base of a
-// new hive, which it proves before anything is written.
+// transaction logs beside it replayed (registry/format/log_replay.h) into a recovered hive held in
+// memory (a memfd), which is read in its place; where nothing sound can be made of them, it is
+// refused. What is read is reached through this object only: as a store, as a copy, or as the base
+// of a new hive, which it proves before anything is written.
 #pragma once
 
 #include <functional>
@@ -33,7 +33,7 @@ public:
     // Opens the file `source` names (its logs are the ones beside it) and loads it; the file
     // stays open, and `hold`'s lock held, as long as the object lives. Null, with why in
     // `result` (a phrase that follows the hive's name), where the file cannot be opened, `hold`
-    // refuses, the checks of its base block and first bin fail (against the recovered image where
+    // refuses, the checks of its base block and first bin fail (against the recovered hive where
     // there is one), or its logs cannot be replayed.
     static std::unique_ptr<LoadedHive> open(const HiveSource& source, Access access, Result& result,
                                             const Hold& hold = {});
@@ -41,7 +41,7 @@ public:
     LoadedHive(const LoadedHive&) = delete;
     LoadedHive& operator=(const LoadedHive&) = delete;
 
-    bool recovered() const { return image_ >= 0; }
+    bool recovered() const { return recovered_ >= 0; }
     // For a recovered hive, what was replayed: "dirty; replayed 7 log entries from ...".
     const std::string& summary() const { return summary_; }
 
@@ -58,20 +58,20 @@ public:
                          NewHive& out) const;
 
     // Writes what is read, whole, to `out` from its start: a byte-for-byte copy of a clean
-    // hive's base block and bins, or the recovered image. Fails with the errno value.
+    // hive's base block and bins, or the recovered hive. Fails with the errno value.
     Result copy_to(int out) const;
 
 private:
     LoadedHive() = default;
     Result load(const std::string& file);
     Result load_replayed(const std::string& file);  // offline/load/loaded_replay.cc
-    int memory() const { return image_ >= 0 ? image_ : copy_->fd(); }  // what is read
+    int memory() const { return recovered_ >= 0 ? recovered_ : copy_->fd(); }  // what is read
 
     int file_ = -1;                    // the hive file, held open for the lock taken on it
     std::unique_ptr<InputCopy> copy_;  // a clean hive's bytes
-    int image_ = -1;                   // a recovered hive's image
+    int recovered_ = -1;               // a recovered hive, the logs replayed
     std::string summary_;
-    format::HiveFileState state_;  // of what is read: clean, with the image's sequence numbers
+    format::HiveFileState state_;  // of what is read, the recovered hive where there is one
 };
 
 }  // namespace endpointfix::offline

@@ -1,5 +1,5 @@
 // LoadedHive's replay path: a dirty primary, or one whose base block is damaged, read with the
-// transaction logs beside it replayed into an image in memory.
+// transaction logs beside it replayed into a recovered hive in memory.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,24 +48,24 @@ Result read_logs(const std::vector<std::string>& paths,
     return {};
 }
 
-// Makes the recovered image of `replay` in the primary's own copy, which holds its kept bins data
+// Makes the recovered hive of `replay` in the primary's own copy, which holds its kept bins data
 // in place already: cut to those (what follows is zeros, then the pages written over it), grown
-// to the image's size, the rest written, and sealed, as `image`, a descriptor of its own. The
-// copy's mapping is not read from here on. 0, or an errno value.
-int make_image(const InputCopy& primary, const format::Replay& replay, int& image) {
-    image = dup(primary.fd());
+// to the recovered hive's size, the rest written, and sealed, as `recovered`, a descriptor of its
+// own. The copy's mapping is not read from here on. 0, or an errno value.
+int make_recovered(const InputCopy& primary, const format::Replay& replay, int& recovered) {
+    recovered = dup(primary.fd());
     const format::Bytes kept = primary.bytes();
     const auto cut = [&](std::uint64_t size) {
-        return ftruncate(image, static_cast<off_t>(size)) != 0 ? errno : 0;
+        return ftruncate(recovered, static_cast<off_t>(size)) != 0 ? errno : 0;
     };
-    int error = image < 0 ? errno : cut(format::kBaseBlockSize + replay.kept);
+    int error = recovered < 0 ? errno : cut(format::kBaseBlockSize + replay.kept);
     if (error == 0) error = cut(replay.size);
     if (error == 0)
-        emit_image(kept, replay, [&](std::uint64_t at, format::Bytes bytes) {
+        emit_recovered(kept, replay, [&](std::uint64_t at, format::Bytes bytes) {
             if (at < kept.size() && bytes.data() == kept.data() + at) return true;  // in place
-            return (error = write_at(image, at, bytes)) == 0;
+            return (error = write_at(recovered, at, bytes)) == 0;
         });
-    if (error == 0 && fcntl(image, F_ADD_SEALS, kInputSeals) != 0) error = errno;
+    if (error == 0 && fcntl(recovered, F_ADD_SEALS, kInputSeals) != 0) error = errno;
     return error;
 }
 
@@ -89,7 +89,7 @@ Result LoadedHive::load_replayed(const std::string& file) {
         return checked;  // not a hive at all, as the checks say
 
     // All of it that bins data could fill: a log's base block may declare bins that the
-    // primary's own does not yet. Not sealed: the recovered image is made in it, in place.
+    // primary's own does not yet. Not sealed: the recovered hive is made in it, in place.
     const InputCopy primary(file_, format::kBaseBlockSize + format::kMaxBinsSize, false);
     if (!primary.result().ok()) return primary.result();
     std::vector<std::unique_ptr<InputCopy>> copies;  // the logs' bytes, held for the replay
@@ -98,10 +98,10 @@ Result LoadedHive::load_replayed(const std::string& file) {
     const format::Replay replay = format::replay_logs(primary.bytes(), logs);
     if (replay.outcome == format::Replay::Outcome::kRefused) return Result::refused(replay.refusal);
     if (replay.outcome == format::Replay::Outcome::kClean) return checked;  // it changed under this run
-    if (const int error = make_image(primary, replay, image_); error != 0)
-        return failed("cannot hold its recovered image in memory", error);
+    if (const int error = make_recovered(primary, replay, recovered_); error != 0)
+        return failed("cannot hold the hive recovered from its logs in memory", error);
     summary_ = replay_summary(replay);
-    state_ = inspect_hive_file(image_);
+    state_ = inspect_hive_file(recovered_);
     return state_.damage.empty() ? Result()
                                  : Result::refused("with its logs replayed, it " + state_.damage);
 }

@@ -85,7 +85,7 @@ Replay replay_logs(Bytes primary, std::span<const LogInput> logs) {
     return replay_new(replayer, fresh, reasons, {});
 }
 
-bool emit_image(Bytes primary, const Replay& replay, const ImagePieceWriter& emit) {
+bool emit_recovered(Bytes primary, const Replay& replay, const RecoveredPieceWriter& emit) {
     if (!emit(0, replay.base_block) ||
         !emit(kBaseBlockSize, primary.subspan(kBaseBlockSize, replay.kept)))
         return false;
@@ -96,13 +96,13 @@ bool emit_image(Bytes primary, const Replay& replay, const ImagePieceWriter& emi
     return true;
 }
 
-std::vector<std::uint8_t> recovered_image(Bytes primary, const Replay& replay) {
-    std::vector<std::uint8_t> image(replay.size);
-    emit_image(primary, replay, [&](std::uint64_t at, Bytes bytes) {
-        std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
+std::vector<std::uint8_t> recovered_hive(Bytes primary, const Replay& replay) {
+    std::vector<std::uint8_t> hive(replay.size);
+    emit_recovered(primary, replay, [&](std::uint64_t at, Bytes bytes) {
+        std::copy(bytes.begin(), bytes.end(), hive.begin() + static_cast<std::ptrdiff_t>(at));
         return true;
     });
-    return image;
+    return hive;
 }
 
 std::string replay_summary(const Replay& replay) {
