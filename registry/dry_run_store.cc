@@ -74,11 +74,12 @@ Status DryRunStore::write_value(KeyHandle key, const char* name, ValueType type,
     const bool same = before.outcome == Outcome::kDone &&
                       before.type == static_cast<std::uint32_t>(type) && before.size == size &&
                       std::memcmp(before.bytes, data, size) == 0;
+    const bool change = !same && before.outcome != Outcome::kDamaged;
     const char* at = path(key);
-    const Outcome access = same ? Outcome::kDone
-                           : at ? outcome(inspector_.probe_set_values(at))
-                                : Outcome::kFailed;
-    listener_.write(key, name, before, {type, data, size, !same, access});
+    const Outcome access = !change ? Outcome::kDone
+                           : at    ? outcome(inspector_.probe_set_values(at))
+                                   : Outcome::kFailed;
+    listener_.write(key, name, before, {type, data, size, change, access});
     return kSuccess;
 }
 

@@ -25,7 +25,9 @@ struct StoredValue {
 };
 
 // A write the run asked for. It is a change where the value is absent or differs in type or in
-// bytes; `access` says, for a change, whether this account may make it (kDone) or not.
+// bytes, but never where the value is damaged: the write fails there as the read did, and the
+// value is unreadable. `access` says, for a change, whether this account may make it (kDone) or
+// not.
 struct PendingWrite {
     ValueType type;
     const std::uint8_t* bytes;

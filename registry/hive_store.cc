@@ -19,9 +19,6 @@
 namespace endpointfix {
 namespace {
 
-// As the platform registry reports it, like the failures every store shares.
-constexpr Status kRegistryCorrupt = 1009;
-
 // What libhivex returns in memory from malloc, freed with the owner.
 struct Freed {
     void operator()(void* p) const { std::free(p); }

@@ -49,6 +49,8 @@ std::string read_back(RegistryStore& written, StoreInspector& inspector,
                       const std::vector<WrittenValue>& writes, int before) {
     for (const auto& w : writes) {
         const std::string value = w.key_path + "\\" + w.name;
+        if (w.status == kRegistryCorrupt)
+            return "was not written in full: " + value + " is damaged, so it cannot be changed";
         if (w.status != kSuccess)
             return "was not written in full: the write of " + value + " failed (status " +
                    std::to_string(w.status) + ")";
