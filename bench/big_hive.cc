@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
     if (argc != 3) return 2;
     const long keys = std::atol(argv[2]) * 450;  // some 2.2 KB a key, with its cells and lists
     if (!test::write_empty_hive(argv[1])) return 1;
-    auto hive = HiveStore::open_file(argv[1], true);
+    Result opened;
+    auto hive = HiveStore::open_file(argv[1], true, opened);
     if (!hive) return 1;
     for (const auto& v : bench::realistic_store(1000))
         put(*hive, v.key, v.name.c_str(), v.type, v.bytes);
@@ -48,5 +49,5 @@ int main(int argc, char** argv) {
         put(*hive, key, "Version", 4, {1, 0, static_cast<std::uint8_t>(i), 0});
         put(*hive, key, "Data", 3, blob);
     }
-    return hive->commit(argv[1]) == 0 ? 0 : 1;
+    return hive->commit(argv[1]).ok() ? 0 : 1;
 }

@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "registry/registry_store.h"
+#include "registry/store_wrapper.h"
 
 namespace endpointfix::bench {
 
@@ -18,25 +18,25 @@ struct Operation {
     std::vector<std::uint8_t> bytes;
 };
 
-class RecordingStore final : public RegistryStore {
+class RecordingStore final : public StoreWrapper {
 public:
-    explicit RecordingStore(RegistryStore& inner) : inner_(inner) {}
+    explicit RecordingStore(RegistryStore& inner) : StoreWrapper(inner) {}
     std::vector<Operation> operations;
 
     Status open(KeyHandle parent, const char* path, KeyHandle& out) override {
         operations.push_back({Operation::kOpen, index(parent), path, 0, {}});
-        const Status s = inner_.open(parent, path, out);
+        const Status s = StoreWrapper::open(parent, path, out);
         if (s == kSuccess) handles_[out.value] = opened_++;
         return s;
     }
     Status enumerate(KeyHandle key, std::uint32_t i, char (&name)[kKeyNameBuffer]) override {
         operations.push_back({Operation::kEnumerate, index(key), {}, i, {}});
-        return inner_.enumerate(key, i, name);
+        return StoreWrapper::enumerate(key, i, name);
     }
     Status read_value(KeyHandle key, const char* name, std::uint8_t* data,
                       std::uint32_t& size) override {
         operations.push_back({Operation::kRead, index(key), name, size, {}});
-        return inner_.read_value(key, name, data, size);
+        return StoreWrapper::read_value(key, name, data, size);
     }
     Status write_value(KeyHandle key, const char* name, ValueType type, const std::uint8_t* data,
                        std::uint32_t size) override {
@@ -45,11 +45,11 @@ public:
                               name,
                               static_cast<std::uint32_t>(type),
                               {data, data + size}});
-        return inner_.write_value(key, name, type, data, size);
+        return StoreWrapper::write_value(key, name, type, data, size);
     }
     Status close(KeyHandle key) override {
         operations.push_back({Operation::kClose, index(key), {}, 0, {}});
-        return inner_.close(key);
+        return StoreWrapper::close(key);
     }
 
 private:
@@ -57,7 +57,6 @@ private:
         const auto it = handles_.find(key.value);
         return it == handles_.end() ? -1 : it->second;
     }
-    RegistryStore& inner_;
     std::unordered_map<std::uintptr_t, int> handles_;
     int opened_ = 0;
 };

@@ -40,14 +40,19 @@ struct Kept {
     }
 };
 
+// Follows the program's run over a dry run of `registry` of its own, and counts and prints what
+// it sees.
 class Check final : public DryRunListener, public RuleWatch {
 public:
-    explicit Check(CheckPrinter& printer) : printer_(printer) {}
-    DryRunStore* store = nullptr;
+    Check(CheckPrinter& printer, RegistryStore& registry, StoreInspector& inspector)
+        : printer_(printer), store_(registry, inspector, *this) {}
 
-    void opened(KeyHandle key) override { roots_ += is_root(store->path(key)); }
+    // The program's run sequence over the dry run, told to this check as it goes.
+    void run() { endpointfix::run(store_, *this); }
 
-    void listed(KeyHandle key) override { endpoints_ += is_root(store->path(key)); }
+    void opened(KeyHandle key) override { roots_ += is_root(store_.path(key)); }
+
+    void listed(KeyHandle key) override { endpoints_ += is_root(store_.path(key)); }
 
     void read(KeyHandle key, const char* name, const StoredValue& found) override {
         unreadable_ += found.outcome > Outcome::kTooLarge;
@@ -87,8 +92,8 @@ public:
         std::uint8_t text[256];
         std::uint32_t size = sizeof(text);
         if (!last_.is(property_key, kDescription))
-            store->read_value(property_key, kDescription, text, size);
-        printer_.endpoint({pass, last_level(store->path(endpoint_key)),
+            store_.read_value(property_key, kDescription, text, size);
+        printer_.endpoint({pass, last_level(store_.path(endpoint_key)),
                            form_factor.key.value ? &form_factor.found : nullptr, last_.found});
         in_act_ = true;
     }
@@ -122,11 +127,12 @@ private:
     // Named from the endpoint's key: its own values by name, the property key's by that key's
     // name and theirs (the rules write no others).
     void seen(KeyHandle key, const char* name, const StoredValue& now, const PendingWrite* write) {
-        const char* path = store->path(key);
+        const char* path = store_.path(key);
         printer_.value({path, key == endpoint_ ? nullptr : last_level(path), name, now, write});
     }
 
     CheckPrinter& printer_;
+    DryRunStore store_;  // its listener is this check, which it calls only once run() starts
     std::uint32_t roots_ = 0, endpoints_ = 0, matched_ = 0, changes_ = 0, blocked_ = 0,
                   unreadable_ = 0;
     bool in_act_ = false;
@@ -136,11 +142,9 @@ private:
 
 int run_printed(RegistryStore& registry, StoreInspector& inspector, std::FILE* out,
                 CheckPrinter& printer, const CheckOptions& options) {
-    Check check(printer);
-    DryRunStore dry(registry, inspector, check);
-    check.store = &dry;
+    Check check(printer, registry, inspector);
     printer.begin();
-    run(dry, check);
+    check.run();
     const int status = check.finish(options);
     if (status != kOutputFailed && std::fflush(out) == 0 && !std::ferror(out)) return status;
     static const char* const kWhat[] = {"report", ".reg file", "JSON document"};

@@ -58,7 +58,9 @@ void put_value(std::FILE* f, const StoredValue& v) {
     if (v.outcome == Outcome::kAbsent) return static_cast<void>(std::fprintf(f, "null"));
     if (v.outcome > Outcome::kTooLarge) {
         std::fprintf(f, "{\"unread\": \"%s\"}",
-                     v.outcome == Outcome::kDenied ? "access denied" : "cannot be read");
+                     v.outcome == Outcome::kDenied    ? "access denied"
+                     : v.outcome == Outcome::kDamaged ? "damaged"
+                                                      : "cannot be read");
         return;
     }
     if (v.type < sizeof(kTypes) / sizeof(*kTypes))
@@ -138,7 +140,7 @@ void JsonPrinter::value(const ValueSeen& seen) {
     }
     const bool blocked = write && write->access != Outcome::kDone;
     const char* state = options_.applying ? "made" : "pending";
-    if (!write) state = "ok";
+    if (!write) state = seen.now.outcome == Outcome::kDamaged ? "damaged" : "ok";
     if (blocked) state = "blocked";
     std::fprintf(out_, ", \"state\": \"%s\"", state);
     if (blocked) std::fprintf(out_, ", \"reason\": \"%s\"", blocked_reason(*write));

@@ -32,7 +32,7 @@ void ReportPrinter::value(const ValueSeen& seen) {
     print_value(out_, seen.name, seen.now);
     const PendingWrite* write = seen.write;
     if (!write || !write->change) {
-        std::fprintf(f, ": ok\n");
+        std::fprintf(f, seen.now.outcome == Outcome::kDamaged ? ": cannot be changed\n" : ": ok\n");
     } else if (write->access == Outcome::kDone) {
         std::fprintf(f, " -> ");
         print_value(

@@ -47,8 +47,12 @@ void print_escaped(const Output& out, const char* s) {
 }
 
 void print_value(const Output& out, const char* name, const StoredValue& v) {
-    static const char* const kUnread[] = {"", "absent", "%u bytes, too large to read back",
-                                          "unreadable (access denied)", "unreadable"};
+    static const char* const kUnread[] = {"",
+                                          "absent",
+                                          "%u bytes, too large to read back",
+                                          "unreadable (access denied)",
+                                          "unreadable",
+                                          "unreadable (damaged)"};
     static const char* const kFlags[] = {"active", "disabled", "not present", "unplugged"};
     std::FILE* f = out.file;
     const std::uint8_t* b = v.bytes;

@@ -20,7 +20,7 @@ Status DryRunStore::open(KeyHandle parent, const char* path, KeyHandle& out) {
     const bool known =
         slot->handle.value == 0 && up && std::strlen(up) + std::strlen(path) + 2 <= kPathBuffer;
     if (known) std::sprintf(slot->path, *up ? "%s\\%s" : "%s%s", up, path);
-    const Status status = inner_.open(parent, path, out);
+    const Status status = StoreWrapper::open(parent, path, out);
     const Outcome result = outcome(status);
     if (result == Outcome::kDone && known) slot->handle = out;
     if (result == Outcome::kDone) listener_.opened(out);
@@ -33,7 +33,7 @@ Status DryRunStore::open(KeyHandle parent, const char* path, KeyHandle& out) {
 }
 
 Status DryRunStore::enumerate(KeyHandle key, std::uint32_t index, char (&name)[kKeyNameBuffer]) {
-    const Status status = inner_.enumerate(key, index, name);
+    const Status status = StoreWrapper::enumerate(key, index, name);
     const Outcome result = outcome(status);
     if (result == Outcome::kDone) listener_.listed(key);
     if (result != Outcome::kDone && status != kNoMoreItems)
@@ -74,11 +74,12 @@ Status DryRunStore::write_value(KeyHandle key, const char* name, ValueType type,
     const bool same = before.outcome == Outcome::kDone &&
                       before.type == static_cast<std::uint32_t>(type) && before.size == size &&
                       std::memcmp(before.bytes, data, size) == 0;
+    const bool change = !same && before.outcome != Outcome::kDamaged;
     const char* at = path(key);
-    const Outcome access = same ? Outcome::kDone
-                           : at ? outcome(inspector_.probe_set_values(at))
-                                : Outcome::kFailed;
-    listener_.write(key, name, before, {type, data, size, !same, access});
+    const Outcome access = !change ? Outcome::kDone
+                           : at    ? outcome(inspector_.probe_set_values(at))
+                                   : Outcome::kFailed;
+    listener_.write(key, name, before, {type, data, size, change, access});
     return kSuccess;
 }
 
@@ -86,7 +87,7 @@ Status DryRunStore::close(KeyHandle key) {
     for (OpenKey& k : keys_)
         if (k.handle == key) k.handle = KeyHandle{};
     if (last_.key == key) last_.key = KeyHandle{};
-    return inner_.close(key);
+    return StoreWrapper::close(key);
 }
 
 }  // namespace endpointfix

@@ -10,6 +10,7 @@
 
 #include "registry/registry_store.h"
 #include "registry/store_inspector.h"
+#include "registry/store_wrapper.h"
 
 namespace endpointfix {
 
@@ -24,7 +25,9 @@ struct StoredValue {
 };
 
 // A write the run asked for. It is a change where the value is absent or differs in type or in
-// bytes; `access` says, for a change, whether this account may make it (kDone) or not.
+// bytes, but never where the value is damaged: the write fails there as the read did, and the
+// value is unreadable. `access` says, for a change, whether this account may make it (kDone) or
+// not.
 struct PendingWrite {
     ValueType type;
     const std::uint8_t* bytes;
@@ -56,7 +59,7 @@ protected:
     ~DryRunListener() = default;  // not owned through this interface
 };
 
-class DryRunStore final : public RegistryStore {
+class DryRunStore final : public StoreWrapper {
 public:
     // Paths are kept for up to kTrackedKeys keys open at once (the walk holds three).
     static constexpr std::size_t kTrackedKeys = 8;
@@ -65,7 +68,7 @@ public:
 
     // `inspector` is the same registry as `inner`, asked the check's extra questions.
     DryRunStore(RegistryStore& inner, StoreInspector& inspector, DryRunListener& listener)
-        : inner_(inner), inspector_(inspector), listener_(listener), keys_{}, last_{} {}
+        : StoreWrapper(inner), inspector_(inspector), listener_(listener), keys_{}, last_{} {}
 
     Status open(KeyHandle parent, const char* path, KeyHandle& out) override;
     Status enumerate(KeyHandle key, std::uint32_t index, char (&name)[kKeyNameBuffer]) override;
@@ -97,7 +100,6 @@ private:
     Status look(KeyHandle key, const char* name, std::uint8_t* data, std::uint32_t size,
                 StoredValue& found);
 
-    RegistryStore& inner_;
     StoreInspector& inspector_;
     DryRunListener& listener_;
     OpenKey keys_[kTrackedKeys];

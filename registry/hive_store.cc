@@ -19,9 +19,6 @@
 namespace endpointfix {
 namespace {
 
-// As the platform registry reports them, like the failures every store shares.
-constexpr Status kInvalidHandle = 6, kRegistryCorrupt = 1009;
-
 // What libhivex returns in memory from malloc, freed with the owner.
 struct Freed {
     void operator()(void* p) const { std::free(p); }
@@ -43,6 +40,15 @@ bool list_children(hive_h* h, hive_node_h node, std::vector<hive_node_h>& out) {
     if (!children) return false;
     for (const hive_node_h* c = children.get(); *c != 0; ++c) out.push_back(*c);
     return true;
+}
+
+// Why libhivex could not open a hive, from the errno value it left (0 where it left none): it
+// found the cells damaged (it says so as "not supported" or "invalid"), or something else.
+Result not_a_hive(int error) {
+    const bool damaged = error == ENOTSUP || error == EINVAL || error == ERANGE || error == EFAULT;
+    const char* what = damaged ? "its cells are damaged, so it cannot be read as a hive"
+                               : "cannot be read as a hive";
+    return error != 0 ? failed(what, error) : Result::refused(what);
 }
 
 // A key's name as the hive holds it (UTF-8 here), or "" where it cannot be read.
@@ -113,8 +119,10 @@ struct HiveStore::Hive {
 HiveStore::HiveStore(std::unique_ptr<Hive> hive) : hive_(std::move(hive)) {}
 HiveStore::~HiveStore() = default;
 
-std::unique_ptr<HiveStore> HiveStore::open_file(const char* path, bool writable) {
+std::unique_ptr<HiveStore> HiveStore::open_file(const char* path, bool writable, Result& result) {
+    errno = 0;
     hive_h* h = hivex_open(path, writable ? HIVEX_OPEN_WRITE : 0);
+    result = h != nullptr ? Result() : not_a_hive(errno);
     if (h == nullptr) return nullptr;
     auto hive = std::make_unique<Hive>();
     hive->h = h;
@@ -235,9 +243,10 @@ Status HiveStore::create_key(const char* path) {
     return status;
 }
 
-int HiveStore::commit(const char* path) {
+Result HiveStore::commit(const char* path) {
     errno = 0;
-    if (hivex_commit(hive_->h, path, 0) != 0) return errno != 0 ? errno : EIO;
+    if (hivex_commit(hive_->h, path, 0) != 0)
+        return failed("cannot write the new hive", errno != 0 ? errno : EIO);
     // A node handle is the offset of the key's cell in the file, base block included.
     return stamp_hive_file(path, {hive_->changed.begin(), hive_->changed.end()}, filetime_now());
 }

@@ -12,15 +12,17 @@
 #include <vector>
 
 #include "registry/registry_store.h"
+#include "registry/result.h"
 #include "registry/store_inspector.h"
 
 namespace endpointfix {
 
 class HiveStore final : public RegistryStore, public StoreInspector {
 public:
-    // Opens the hive file at `path`, writable in memory where `writable`. Returns null, with
-    // errno set, where libhivex cannot read it as a hive.
-    static std::unique_ptr<HiveStore> open_file(const char* path, bool writable);
+    // Opens the hive file at `path`, writable in memory where `writable`. Returns null where
+    // libhivex cannot read it as a hive, `result` then saying why in a phrase that follows the
+    // hive's name ("its cells are damaged, so it cannot be read as a hive: ...").
+    static std::unique_ptr<HiveStore> open_file(const char* path, bool writable, Result& result);
     ~HiveStore() override;
 
     Status open(KeyHandle parent, const char* path, KeyHandle& out) override;
@@ -44,8 +46,8 @@ public:
     // Writes the hive, with every change made, as a new file at `path` (created or truncated),
     // stamped with the time of the commit as Windows stamps a hive it writes: the base block,
     // and each key a value was set in since the hive was opened (registry/hive_times.h).
-    // Returns 0, or an errno value.
-    int commit(const char* path);
+    // On failure the file at `path` is to be discarded.
+    Result commit(const char* path);
 
     // The last-write time of an open key, as a FILETIME.
     Status last_write(KeyHandle key, std::uint64_t& filetime);

@@ -54,13 +54,14 @@ std::uint64_t filetime_now() {
     return kUnixEpoch + static_cast<std::uint64_t>(since_1970.count() / 100);
 }
 
-int stamp_hive_file(const char* path, const std::vector<std::uint64_t>& key_cells,
-                    std::uint64_t when) {
+Result stamp_hive_file(const char* path, const std::vector<std::uint64_t>& key_cells,
+                       std::uint64_t when) {
     const int fd = open(path, O_RDWR | O_CLOEXEC);
-    if (fd < 0) return errno;
+    if (fd < 0) return failed("cannot stamp the new hive with its times", errno);
     errno = 0;
-    const int error = stamp(fd, key_cells, when);
-    return close(fd) != 0 && error == 0 ? errno : error;
+    int error = stamp(fd, key_cells, when);
+    if (close(fd) != 0 && error == 0) error = errno;
+    return error == 0 ? Result() : failed("cannot stamp the new hive with its times", error);
 }
 
 }  // namespace endpointfix

@@ -4,12 +4,6 @@
 #include "registry/memory_store.h"
 
 namespace endpointfix {
-namespace {
-
-// As the platform registry reports it, like the failures every store shares.
-constexpr Status kInvalidHandle = 6;
-
-}  // namespace
 
 MemoryStore::MemoryStore() : root_(std::make_unique<Node>()) {}
 MemoryStore::~MemoryStore() = default;

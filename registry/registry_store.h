@@ -14,9 +14,11 @@ using Status = std::int32_t;
 inline constexpr Status kSuccess = 0;
 
 // Failures that every store reports with the platform registry's own codes, so that the check
-// can tell what a failure meant. Any other nonzero status is some other failure.
-inline constexpr Status kFileNotFound = 2, kPathNotFound = 3, kAccessDenied = 5, kMoreData = 234,
-                        kNoMoreItems = 259;
+// can tell what a failure meant (kInvalidHandle: a handle that no open returned, or one closed
+// since; kRegistryCorrupt: what the operation reached is damaged, so no write can change it
+// either). Any other nonzero status is some other failure.
+inline constexpr Status kFileNotFound = 2, kPathNotFound = 3, kAccessDenied = 5, kInvalidHandle = 6,
+                        kMoreData = 234, kNoMoreItems = 259, kRegistryCorrupt = 1009;
 
 // An open registry key. Whoever opens a key closes it.
 struct KeyHandle {

@@ -9,8 +9,9 @@
 namespace endpointfix {
 
 // What an operation's status meant. Absence (no such key or value, no further subkey) and a
-// value or name too large for the buffer are the store as it is; refusals are not.
-enum class Outcome : std::uint8_t { kDone, kAbsent, kTooLarge, kDenied, kFailed };
+// value or name too large for the buffer are the store as it is; refusals are not, and damage
+// (what was reached cannot be read, nor changed) is a refusal that no account gets past.
+enum class Outcome : std::uint8_t { kDone, kAbsent, kTooLarge, kDenied, kFailed, kDamaged };
 
 constexpr Outcome outcome(Status status) {
     switch (status) {
@@ -24,6 +25,8 @@ constexpr Outcome outcome(Status status) {
             return Outcome::kTooLarge;
         case kAccessDenied:
             return Outcome::kDenied;
+        case kRegistryCorrupt:
+            return Outcome::kDamaged;
         default:
             return Outcome::kFailed;
     }

@@ -6,6 +6,7 @@
 #include "check/check.h"
 #include "check/text.h"
 #include "registry/dry_run_store.h"
+#include "registry/store_wrapper.h"
 #include "tests/endpoint_store.h"
 
 namespace endpointfix::test {
@@ -23,23 +24,12 @@ struct Writes final : DryRunListener {
 };
 
 // A store whose key "{gone}" is listed but deleted before it can be opened.
-struct VanishingStore final : RegistryStore {
-    explicit VanishingStore(RegistryStore& store) : inner(store) {}
-    RegistryStore& inner;
+struct VanishingStore final : StoreWrapper {
+    using StoreWrapper::StoreWrapper;
     Status open(KeyHandle parent, const char* path, KeyHandle& out) override {
-        return std::string_view(path) == "{gone}" ? kFileNotFound : inner.open(parent, path, out);
+        return std::string_view(path) == "{gone}" ? kFileNotFound
+                                                  : StoreWrapper::open(parent, path, out);
     }
-    Status enumerate(KeyHandle key, std::uint32_t i, char (&name)[kKeyNameBuffer]) override {
-        return inner.enumerate(key, i, name);
-    }
-    Status read_value(KeyHandle k, const char* n, std::uint8_t* d, std::uint32_t& s) override {
-        return inner.read_value(k, n, d, s);
-    }
-    Status write_value(KeyHandle k, const char* n, ValueType t, const std::uint8_t* d,
-                       std::uint32_t s) override {
-        return inner.write_value(k, n, t, d, s);
-    }
-    Status close(KeyHandle key) override { return inner.close(key); }
 };
 
 TEST(DryRun, AWriteIsAChangeUnlessTheSameTypeAndBytesAreStored) {

@@ -7,22 +7,26 @@
 
 #include <map>
 
-#include "registry/registry_store.h"
+#include "registry/store_wrapper.h"
 
 namespace endpointfix::test {
 
 enum class Op { kOpen, kEnumerate, kRead, kWrite, kClose, kAny };
 
-class FaultyStore final : public RegistryStore {
+class FaultyStore final : public StoreWrapper {
 public:
     // fail_at 0 injects nothing; it counts operations of kind `only` from 1.
     FaultyStore(RegistryStore& inner, std::uint64_t fail_at, bool from_then_on, Op only = Op::kAny,
                 bool drop = false)
-        : inner_(inner), fail_at_(fail_at), from_then_on_(from_then_on), only_(only), drop_(drop) {}
+        : StoreWrapper(inner),
+          fail_at_(fail_at),
+          from_then_on_(from_then_on),
+          only_(only),
+          drop_(drop) {}
 
     Status open(KeyHandle parent, const char* path, KeyHandle& out) override {
         if (fault(Op::kOpen)) return kInjected;
-        const Status status = inner_.open(parent, path, out);
+        const Status status = StoreWrapper::open(parent, path, out);
         if (status == kSuccess) {
             // Handles are reused once closed: settle the account of the previous holder first.
             const auto [it, fresh] = closes_.try_emplace(out.value, 0);
@@ -34,16 +38,16 @@ public:
         return status;
     }
     Status enumerate(KeyHandle key, std::uint32_t index, char (&name)[kKeyNameBuffer]) override {
-        return fault(Op::kEnumerate) ? kInjected : inner_.enumerate(key, index, name);
+        return fault(Op::kEnumerate) ? kInjected : StoreWrapper::enumerate(key, index, name);
     }
     Status read_value(KeyHandle key, const char* name, std::uint8_t* data,
                       std::uint32_t& size) override {
-        return fault(Op::kRead) ? kInjected : inner_.read_value(key, name, data, size);
+        return fault(Op::kRead) ? kInjected : StoreWrapper::read_value(key, name, data, size);
     }
     Status write_value(KeyHandle key, const char* name, ValueType type, const std::uint8_t* data,
                        std::uint32_t size) override {
         if (fault(Op::kWrite)) return drop_ ? kSuccess : kInjected;
-        return inner_.write_value(key, name, type, data, size);
+        return StoreWrapper::write_value(key, name, type, data, size);
     }
     Status close(KeyHandle key) override {
         const auto it = closes_.find(key.value);
@@ -52,7 +56,7 @@ public:
         else
             ++it->second;
         // A close that fails still ends the program's use of the handle, so the key is let go.
-        const Status status = inner_.close(key);
+        const Status status = StoreWrapper::close(key);
         return fault(Op::kClose) ? kInjected : status;
     }
 
@@ -78,7 +82,6 @@ private:
         return fail;
     }
 
-    RegistryStore& inner_;
     std::uint64_t fail_at_;
     bool from_then_on_;
     Op only_;

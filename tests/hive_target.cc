@@ -2,6 +2,7 @@
 // laid out through HiveStore's own seeding and writes.
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -18,10 +19,16 @@ public:
         std::string path = ::testing::TempDir() + "hive-XXXXXX";
         close(mkstemp(path.data()));
         path_ = path;
-        write_empty_hive(path_.c_str());
-        store_ = HiveStore::open_file(path_.c_str(), true);
-        store_->create_key("SOFTWARE\\Scratch");
-        store_->open(kLocalMachine, "SOFTWARE\\Scratch", scratch_);
+        Result opened = Result::refused("no empty hive to open");
+        if (write_empty_hive(path_.c_str()))
+            store_ = HiveStore::open_file(path_.c_str(), true, opened);
+        // Every case stands on these: without them it cannot run at all.
+        if (!store_ || store_->create_key("SOFTWARE\\Scratch") != kSuccess ||
+            store_->open(kLocalMachine, "SOFTWARE\\Scratch", scratch_) != kSuccess) {
+            std::fprintf(stderr, "the scratch hive %s cannot be made: %s\n", path_.c_str(),
+                         opened.message().c_str());
+            std::abort();
+        }
     }
     ~HiveTarget() override { unlink(path_.c_str()); }
     RegistryStore& store() override { return *store_; }

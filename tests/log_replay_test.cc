@@ -100,10 +100,10 @@ TEST(LogReplay, DirtyHivesOfTheWriterAreRecoveredOrRefused) {
         std::string used;
         for (const auto& name : r.logs_used) used += name + " ";
         EXPECT_EQ(used + std::to_string(r.applied), c.logs_or_why + std::to_string(c.applied));
-        const Buffer image = format::recovered_image(hive.primary, r);
-        EXPECT_EQ(format::primary_state(image), format::PrimaryState::kClean) << c.kind;
+        const Buffer recovered = format::recovered_hive(hive.primary, r);
+        EXPECT_EQ(format::primary_state(recovered), format::PrimaryState::kClean) << c.kind;
         const Buffer& want = c.applied == 1 ? s.mid : s.later;
-        EXPECT_EQ(Buffer(image.begin() + 4096, image.end()),
+        EXPECT_EQ(Buffer(recovered.begin() + 4096, recovered.end()),
                   Buffer(want.begin() + 4096, want.end()))
             << c.kind;
         EXPECT_EQ(r.stopped.empty(), c.applied != 1) << c.kind << r.stopped;
@@ -155,7 +155,7 @@ TEST(LogReplay, DamagedLogsStopTheReplayOrRefuseIt) {
 
 // Bins data that neither the primary nor a page holds is damage, never zeros made up: an entry
 // that declares more stops the replay before it (refuses it, where it is the first), and an
-// old-format log that does is refused. Nor is the image ever larger than its inputs.
+// old-format log that does is refused. Nor is the recovered hive ever larger than its inputs.
 TEST(LogReplay, BinsDataThatNothingHoldsIsDamage) {
     const States s;
     const struct {
@@ -195,7 +195,7 @@ TEST(LogReplay, OverlappingPagesOfAnEntryLeaveTheLaterOne) {
     dirty::hash_entry(log, e);
     const Replay r = replay(hive);
     ASSERT_EQ(r.applied, 2u) << r.refusal << r.stopped;
-    EXPECT_EQ(format::recovered_image(hive.primary, r)[4096 + 8192 + 100], 3);
+    EXPECT_EQ(format::recovered_hive(hive.primary, r)[4096 + 8192 + 100], 3);
 }
 
 }  // namespace

@@ -144,6 +144,26 @@ for round in first second; do
     [ "$round" = second ] && want="2 false 1 2 " && expect "apply, part unreadable, again: hive" "$(state "$tmp/t/part")" "$before"
     expect "apply, part unreadable, $round: status, written, unreadable, stderr" "$got" "$want"
 done
+# A damaged value: the "vk" signature of the one 12-byte format value (that of the headphones with
+# a format of their own) flipped. libhivex then reads none of that key's values from it on, nor
+# writes any: they are unreadable, not pending (one change fewer: its missing value), and
+# --apply refuses, writing nothing.
+cp "$tmp/clean" "$tmp/t/damaged" && at=$(perl -0777 -ne 'print $-[0] if /vk\x28\0\x0c\0\0\0.{12}\Q{e4870e26-3cc5-4cd2-ba46-ca0a9a70ed04},0\E/s' "$tmp/t/damaged")
+[ -n "$at" ] && printf x | dd of="$tmp/t/damaged" bs=1 seek="$at" conv=notrunc status=none || expect "the format value's cell found and damaged" "$at" "an offset"
+before=$(state "$tmp/t/damaged") && run "$tmp/t/damaged"
+expect "report, a damaged value: status, its lines, summary" "$status
+$(grep -e 'cannot be changed' -e 'endpoints matched' "$tmp/out")" "2
+    Properties\\{e4870e26-3cc5-4cd2-ba46-ca0a9a70ed04},0: unreadable (damaged): cannot be changed
+    Properties\\{e4870e26-3cc5-4cd2-ba46-ca0a9a70ed04},1: unreadable (damaged): cannot be changed
+endpointfix-offline: 7 of 11 endpoints matched, 6 changes pending, 0 blocked, 3 unreadable"
+cp "$tmp/out" "$tmp/damaged.report" && run --json "$tmp/t/damaged"
+expect "--json, a damaged value: status, the values' states" "$status $(jq -r '[.endpoints[].values[] | select(.now.unread == "damaged") | .state] | join(" ")' "$tmp/out")
+$(json_states <"$tmp/out")" "2 damaged damaged
+$(report_states pending <"$tmp/damaged.report")"
+run --apply "$tmp/t/damaged"
+expect "apply, a damaged value: status, output, stderr lines, hive" \
+    "$status $(wc -c <"$tmp/out") $(wc -l <"$tmp/err") $(grep -c '},0 is damaged, so it cannot be changed; the hive is as it was$' "$tmp/err") $(state "$tmp/t/damaged")" \
+    "2 0 1 1 $before"
 
 # Hives that are not SOFTWARE hives are refused; a SOFTWARE hive without the store has nothing to change.
 "$maker" "$tmp/empty"

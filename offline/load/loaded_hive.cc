@@ -6,23 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace endpointfix::offline {
-namespace {
-
-// Why libhivex could not open a hive whose base block and first bin are sound, from the errno
-// value it left: it found the cells behind them damaged (it says so as "not supported" or
-// "invalid"), or something else.
-Result not_a_hive(int error) {
-    const bool damaged = error == ENOTSUP || error == EINVAL || error == ERANGE || error == EFAULT;
-    return {error != 0 ? error : Result::kRefused,
-            std::string(damaged ? "its cells are damaged, so it cannot be read as a hive"
-                                : "cannot be read as a hive") +
-                " (libhivex: " + std::strerror(error) + ")"};
-}
-
-}  // namespace
 
 Loaded LoadedHive::open(const HiveSource& source) {
     Loaded loaded;
@@ -49,8 +34,8 @@ LoadedHive::~LoadedHive() {
 }
 
 OpenedStore LoadedHive::store(bool writable) const {
-    OpenedStore opened{HiveStore::open_file(descriptor_path(memory()).c_str(), writable), {}};
-    if (!opened.store) opened.result = not_a_hive(errno);
+    OpenedStore opened;
+    opened.store = HiveStore::open_file(descriptor_path(memory()).c_str(), writable, opened.result);
     return opened;
 }
 
@@ -58,9 +43,7 @@ Result LoadedHive::make_new_hive(HiveStore& changed, const WriteRecorder& run, i
                                  NewHive& out) const {
     const int fd = memfd_create("new hive", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (fd < 0) return failed("cannot write the new hive", errno);
-    Result result;
-    if (const int error = changed.commit(descriptor_path(fd).c_str()); error != 0)
-        result = failed("cannot write the new hive", error);
+    Result result = changed.commit(descriptor_path(fd).c_str());
     // Sealed, the bytes proven are the bytes that are written.
     struct stat st;
     if (result.ok() && (fstat(fd, &st) != 0 || fcntl(fd, F_ADD_SEALS, kInputSeals) != 0))

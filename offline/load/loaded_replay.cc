@@ -65,7 +65,7 @@ Result make_recovered_hive(const InputCopy& primary, const format::Replay& repla
         recovered < 0 ? failed(kCannotHold, errno) : cut(format::kBaseBlockSize + replay.kept);
     if (made.ok()) made = cut(replay.size);
     if (made.ok())
-        emit_image(kept, replay, [&](std::uint64_t at, format::Bytes bytes) {
+        emit_recovered(kept, replay, [&](std::uint64_t at, format::Bytes bytes) {
             if (at < kept.size() && bytes.data() == kept.data() + at) return true;  // in place
             return (made = write_at(recovered, at, bytes)).ok();
         });

@@ -24,7 +24,7 @@ struct NoCase {
 }  // namespace
 
 Status WriteRecorder::open(KeyHandle parent, const char* path, KeyHandle& out) {
-    const Status status = inner_.open(parent, path, out);
+    const Status status = StoreWrapper::open(parent, path, out);
     if (status != kSuccess) return status;
     const auto up = paths_.find(parent.value);
     paths_[out.value] = up == paths_.end() ? path : up->second + "\\" + path;
@@ -33,7 +33,7 @@ Status WriteRecorder::open(KeyHandle parent, const char* path, KeyHandle& out) {
 
 Status WriteRecorder::write_value(KeyHandle key, const char* name, ValueType type,
                                   const std::uint8_t* data, std::uint32_t size) {
-    const Status status = inner_.write_value(key, name, type, data, size);
+    const Status status = StoreWrapper::write_value(key, name, type, data, size);
     const auto at = paths_.find(key.value);
     writes_.push_back({at == paths_.end() ? "(unknown key)" : at->second, name, type,
                        std::vector<std::uint8_t>(data, data + size), status});
@@ -42,13 +42,16 @@ Status WriteRecorder::write_value(KeyHandle key, const char* name, ValueType typ
 
 Status WriteRecorder::close(KeyHandle key) {
     paths_.erase(key.value);
-    return inner_.close(key);
+    return StoreWrapper::close(key);
 }
 
 Result read_back(RegistryStore& written, StoreInspector& inspector,
                  const std::vector<WrittenValue>& writes, int before) {
     for (const auto& w : writes) {
         const std::string value = w.key_path + "\\" + w.name;
+        if (w.status == kRegistryCorrupt)
+            return Result::refused("was not written in full: " + value +
+                                   " is damaged, so it cannot be changed");
         if (w.status != kSuccess)
             return Result::refused("was not written in full: the write of " + value +
                                    " failed (status " + std::to_string(w.status) + ")");
@@ -114,10 +117,11 @@ Result check_new_hive(int fd, unsigned sequence, const WriteRecorder& run, int b
     if (!now.damage.empty()) return Result::refused("the new hive " + now.damage);
     if (now.dirty || now.sequence != sequence)
         return Result::refused("the new hive has unexpected sequence numbers");
-    const auto back = HiveStore::open_file(descriptor_path(fd).c_str(), false);
-    const auto old = HiveStore::open_file(old_hive.c_str(), false);
+    Result opened_back, opened_old;
+    const auto back = HiveStore::open_file(descriptor_path(fd).c_str(), false, opened_back);
+    const auto old = HiveStore::open_file(old_hive.c_str(), false, opened_old);
     Result wrong =
-        !back  ? Result::refused("cannot be read as a hive")
+        !back  ? opened_back
         : !old ? Result::refused("cannot be compared with the old hive, which cannot be read")
                : read_back(*back, *back, run.writes(), before);
     if (wrong.ok()) wrong = check_key_times(*old, *back, run.writes(), run.started(), now.stamp);

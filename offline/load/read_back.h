@@ -12,6 +12,7 @@
 #include "registry/registry_store.h"
 #include "registry/result.h"
 #include "registry/store_inspector.h"
+#include "registry/store_wrapper.h"
 
 namespace endpointfix::offline {
 
@@ -25,17 +26,10 @@ struct WrittenValue {
 };
 
 // Forwards every call to `inner`, and keeps each write with its key's path and its status.
-class WriteRecorder final : public RegistryStore {
+class WriteRecorder final : public StoreWrapper {
 public:
-    explicit WriteRecorder(RegistryStore& inner) : inner_(inner) {}
+    explicit WriteRecorder(RegistryStore& inner) : StoreWrapper(inner) {}
     Status open(KeyHandle parent, const char* path, KeyHandle& out) override;
-    Status enumerate(KeyHandle key, std::uint32_t index, char (&name)[kKeyNameBuffer]) override {
-        return inner_.enumerate(key, index, name);
-    }
-    Status read_value(KeyHandle key, const char* name, std::uint8_t* data,
-                      std::uint32_t& size) override {
-        return inner_.read_value(key, name, data, size);
-    }
     Status write_value(KeyHandle key, const char* name, ValueType type, const std::uint8_t* data,
                        std::uint32_t size) override;
     Status close(KeyHandle key) override;
@@ -43,7 +37,6 @@ public:
     std::uint64_t started() const { return started_; }  // before any write, as a FILETIME
 
 private:
-    RegistryStore& inner_;
     std::uint64_t started_ = filetime_now();
     std::map<std::uintptr_t, std::string> paths_;  // of the keys open now
     std::vector<WrittenValue> writes_;

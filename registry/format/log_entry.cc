@@ -1,6 +1,7 @@
 #include "registry/format/log_entry.h"
 
 #include <cstring>
+#include <string>
 
 #include "registry/format/little_endian.h"
 #include "registry/format/marvin32.h"
@@ -19,35 +20,37 @@ std::optional<LogEntryHeader> read_entry_header(Bytes log, std::uint64_t at) {
     return h;
 }
 
-std::string check_entry(Bytes log, std::uint64_t at, const LogEntryHeader& header,
-                        std::uint32_t expected, std::vector<Page>& pages) {
+Result check_entry(Bytes log, std::uint64_t at, const LogEntryHeader& header,
+                   std::uint32_t expected, std::vector<Page>& pages) {
     const std::uint8_t* e = log.data() + at;
     const std::uint64_t size = header.size, room = log.size() - at;
     if (size == 0 || size % 512 != 0)
-        return "its size (" + std::to_string(size) + " bytes) is not a multiple of 512";
-    if (size > room) return "it runs past the end of the log";
+        return Result::refused("its size (" + std::to_string(size) +
+                               " bytes) is not a multiple of 512");
+    if (size > room) return Result::refused("it runs past the end of the log");
     if (header.sequence != expected)
-        return "its sequence number " + std::to_string(header.sequence) + " does not follow " +
-               std::to_string(expected - 1);
+        return Result::refused("its sequence number " + std::to_string(header.sequence) +
+                               " does not follow " + std::to_string(expected - 1));
     const std::uint64_t bins = header.bins_size;
     if (!sound_bins_size(bins))
-        return "the bins data size it gives (" + std::to_string(bins) +
-               " bytes) is not a multiple of 4096 up to 2 GiB";
+        return Result::refused("the bins data size it gives (" + std::to_string(bins) +
+                               " bytes) is not a multiple of 4096 up to 2 GiB");
     if (marvin32(e + kEntryHeaderSize, size - kEntryHeaderSize) != header.data_hash ||
         marvin32(e, 32) != header.header_hash)
-        return "its hash is wrong";
+        return Result::refused("its hash is wrong");
     const std::uint64_t count = header.page_count;
     std::uint64_t data = kEntryHeaderSize + 8 * count;
-    if (data > size) return "its page count (" + std::to_string(count) + ") overruns it";
+    if (data > size)
+        return Result::refused("its page count (" + std::to_string(count) + ") overruns it");
     pages.clear();
     for (std::uint64_t k = 0; k < count; ++k) {
         const std::uint8_t* reference = e + kEntryHeaderSize + 8 * k;
         const std::uint64_t offset = read_le32(reference), length = read_le32(reference + 4);
         const std::string page = "its page " + std::to_string(k + 1);
         if (length == 0 || length % 4096 != 0 || offset % 4096 != 0)
-            return page + " has an offset or size that is not a multiple of 4096";
-        if (offset + length > bins) return page + " lies outside the bins data";
-        if (length > size - data) return page + " runs past the end of the entry";
+            return Result::refused(page + " has an offset or size that is not a multiple of 4096");
+        if (offset + length > bins) return Result::refused(page + " lies outside the bins data");
+        if (length > size - data) return Result::refused(page + " runs past the end of the entry");
         pages.push_back({offset, Bytes(e + data, length)});
         data += length;
     }

@@ -5,10 +5,10 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
 #include "registry/format/log_replay_internal.h"
+#include "registry/result.h"
 
 namespace endpointfix::format::detail {
 
@@ -29,8 +29,8 @@ struct LogEntryHeader {
 std::optional<LogEntryHeader> read_entry_header(Bytes log, std::uint64_t at);
 
 // Checks the entry `header` read at `at` of `log`, which should carry the sequence number
-// `expected`, and gives its pages, in order. Empty, or why it is not sound.
-std::string check_entry(Bytes log, std::uint64_t at, const LogEntryHeader& header,
-                        std::uint32_t expected, std::vector<Page>& pages);
+// `expected`, and gives its pages, in order. Done, or refused saying why it is not sound.
+Result check_entry(Bytes log, std::uint64_t at, const LogEntryHeader& header,
+                   std::uint32_t expected, std::vector<Page>& pages);
 
 }  // namespace endpointfix::format::detail

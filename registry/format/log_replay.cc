@@ -16,23 +16,24 @@ using detail::replay_old;
 using detail::Replayer;
 using detail::Usable;
 
-// Why a log cannot be used at all, from its copy of the base block; empty where it can.
-std::string unusable(const BaseBlock& b) {
+// Whether a log can be used at all, from its copy of the base block: refused, saying why, where
+// it cannot.
+Result usable(const BaseBlock& b) {
     switch (b.fault) {
         case BaseBlock::Fault::kEmpty:
-            return "empty";
+            return Result::refused("empty");
         case BaseBlock::Fault::kNoSignature:
-            return "not a transaction log (no regf signature)";
+            return Result::refused("not a transaction log (no regf signature)");
         case BaseBlock::Fault::kShort:
-            return "shorter than a base block";
+            return Result::refused("shorter than a base block");
         case BaseBlock::Fault::kWrongChecksum:
-            return "the checksum of its base block is wrong";
+            return Result::refused("the checksum of its base block is wrong");
         case BaseBlock::Fault::kNone:
             break;
     }
-    if (b.dirty()) return "the sequence numbers of its base block differ";
+    if (b.dirty()) return Result::refused("the sequence numbers of its base block differ");
     if (b.file_type != 1 && b.file_type != 6)
-        return "unknown file type " + std::to_string(b.file_type);
+        return Result::refused("unknown file type " + std::to_string(b.file_type));
     return {};
 }
 
@@ -64,8 +65,8 @@ Replay replay_logs(Bytes primary, std::span<const LogInput> logs) {
     std::string reasons;
     for (const auto& log : logs) {
         const BaseBlock base = parse_base_block(log.bytes, kLogBase);
-        if (const std::string why = unusable(base); !why.empty()) {
-            reasons += (reasons.empty() ? "" : "; ") + log.name + ": " + why;
+        if (const Result use = usable(base); !use.ok()) {
+            reasons += (reasons.empty() ? "" : "; ") + log.name + ": " + use.message();
             continue;
         }
         (base.file_type == 6 ? fresh : old).push_back({&log, base});
@@ -77,14 +78,14 @@ Replay replay_logs(Bytes primary, std::span<const LogInput> logs) {
     const Usable* latest = &fresh.front();
     for (const auto& u : fresh)
         if (u.base.sequence1 > latest->base.sequence1) latest = &u;
-    if (const std::string why =
+    if (const Result started =
             replayer.start(damage.empty() ? primary.data() : latest->log->bytes.data());
-        !why.empty())
-        return replayer.refuse(why);
+        !started.ok())
+        return replayer.refuse(started.message());
     return replay_new(replayer, fresh, reasons, {});
 }
 
-bool emit_image(Bytes primary, const Replay& replay, const ImagePieceWriter& emit) {
+bool emit_recovered(Bytes primary, const Replay& replay, const RecoveredPieceWriter& emit) {
     if (!emit(0, replay.base_block) ||
         !emit(kBaseBlockSize, primary.subspan(kBaseBlockSize, replay.kept)))
         return false;
@@ -95,13 +96,13 @@ bool emit_image(Bytes primary, const Replay& replay, const ImagePieceWriter& emi
     return true;
 }
 
-std::vector<std::uint8_t> recovered_image(Bytes primary, const Replay& replay) {
-    std::vector<std::uint8_t> image(replay.size);
-    emit_image(primary, replay, [&](std::uint64_t at, Bytes bytes) {
-        std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
+std::vector<std::uint8_t> recovered_hive(Bytes primary, const Replay& replay) {
+    std::vector<std::uint8_t> hive(replay.size);
+    emit_recovered(primary, replay, [&](std::uint64_t at, Bytes bytes) {
+        std::copy(bytes.begin(), bytes.end(), hive.begin() + static_cast<std::ptrdiff_t>(at));
         return true;
     });
-    return image;
+    return hive;
 }
 
 std::string replay_summary(const Replay& replay) {

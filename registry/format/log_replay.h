@@ -20,8 +20,8 @@ struct LogInput {
     Bytes bytes;
 };
 
-// Bytes the replay writes into the image at a file offset; they point into a log's bytes.
-struct ImageWrite {
+// Bytes the replay writes into the recovered hive at a file offset; they point into a log's bytes.
+struct RecoveredWrite {
     std::uint64_t offset;
     Bytes bytes;
 };
@@ -31,34 +31,33 @@ struct Replay {
     Outcome outcome = Outcome::kRefused;
     std::string refusal;  // kRefused: why, in plain words, naming the logs
 
-    // kRecovered. The image is `size` bytes: the base block, then the primary's first `kept`
-    // bytes of bins data, zeros to the end, and over them `writes`, in order, cut at its end
-    // (emit_image). No more than the inputs hold: every byte of bins data past `kept` is
+    // kRecovered. The recovered hive is `size` bytes: the base block, then the primary's first
+    // `kept` bytes of bins data, zeros to the end, and over them `writes`, in order, cut at its
+    // end (emit_recovered). No more than the inputs hold: every byte of bins data past `kept` is
     // covered by a write.
     std::vector<std::uint8_t> base_block;  // kBaseBlockSize bytes, checksum right
     std::uint64_t size = 0, kept = 0;
-    std::vector<ImageWrite> writes;
+    std::vector<RecoveredWrite> writes;
     bool old_format = false;  // dirty pages of a Vista-to-8 log, not entries
     bool mended = false;      // the primary's base block was taken from a log
     std::vector<std::string> logs_used;
-    std::uint32_t applied = 0;   // entries (new format) or dirty pages (old format)
-    std::string stopped;         // where replay stopped early and why; empty if it ran through
-    std::uint32_t sequence = 0;  // both sequence numbers of the image
+    std::uint32_t applied = 0;  // entries (new format) or dirty pages (old format)
+    std::string stopped;        // where replay stopped early and why; empty if it ran through
 };
 
 // Replays `logs` (the files beside the primary, in any order, empty ones included) over
 // `primary`. The writes of the result point into the logs' bytes, which must outlive it.
 Replay replay_logs(Bytes primary, std::span<const LogInput> logs);
 
-// Builds the recovered image of `replay` over `primary`: hands `emit` its pieces, each a file
+// Builds the recovered hive of `replay` over `primary`: hands `emit` its pieces, each a file
 // offset and the bytes there, later ones over earlier ones; what no piece covers is zeros, as in
 // a file grown to `replay.size` or a zeroed buffer. Stops at the first piece `emit` refuses
 // (returns false for), and returns false then.
-using ImagePieceWriter = std::function<bool(std::uint64_t offset, Bytes bytes)>;
-bool emit_image(Bytes primary, const Replay& replay, const ImagePieceWriter& emit);
+using RecoveredPieceWriter = std::function<bool(std::uint64_t offset, Bytes bytes)>;
+bool emit_recovered(Bytes primary, const Replay& replay, const RecoveredPieceWriter& emit);
 
-// The recovered image, whole, in memory (emit_image into a buffer).
-std::vector<std::uint8_t> recovered_image(Bytes primary, const Replay& replay);
+// The recovered hive, whole, in memory (emit_recovered into a buffer).
+std::vector<std::uint8_t> recovered_hive(Bytes primary, const Replay& replay);
 
 // One line for stderr: "dirty; replayed 7 log entries from SOFTWARE.LOG1, SOFTWARE.LOG2, as
 // Windows does when it loads the hive", and where it stopped early, if it did.

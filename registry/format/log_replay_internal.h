@@ -10,6 +10,7 @@
 
 #include "registry/format/little_endian.h"
 #include "registry/format/log_replay.h"
+#include "registry/result.h"
 
 namespace endpointfix::format::detail {
 
@@ -29,7 +30,7 @@ struct Page {
 
 // A replay under way: the base block it starts from, the size of the bins data, how much of it
 // is the primary's, and what it writes. Every byte of the bins data is the primary's or written:
-// what the image grows by must come with the pages that fill it.
+// what the recovered hive grows by must come with the pages that fill it.
 class Replayer {
 public:
     Replayer(Bytes primary, std::string damage) : primary_(primary), damage_(std::move(damage)) {}
@@ -38,9 +39,9 @@ public:
 
     // Starts from the primary's base block, or from a log's copy where it is damaged; checks
     // the bins size it declares against the primary. With `grown` (an old-format log's copy
-    // holds the size the hive has grown to since) a shorter primary is no fault: the image then
-    // starts with what the primary holds. Empty, or why not.
-    std::string start(const std::uint8_t* base, bool grown = false);
+    // holds the size the hive has grown to since) a shorter primary is no fault: the recovered
+    // hive then starts with what the primary holds. Done, or refused saying why not.
+    Result start(const std::uint8_t* base, bool grown = false);
 
     std::uint32_t sequence() const { return sequence_; }  // the base block's second number
     std::uint32_t flags() const { return flags_; }
@@ -48,8 +49,9 @@ public:
     std::uint64_t kept() const { return kept_; }  // bytes of bins data from the primary
 
     // Takes the bins data to `bins` bytes and writes `pages` over it, in order; refuses, leaving
-    // all as it was, where the pages do not hold all that it grows by. Empty, or why not.
-    std::string enter(std::uint64_t bins, std::span<const Page> pages);
+    // all as it was, where the pages do not hold all that it grows by. Done, or refused saying
+    // why not.
+    Result enter(std::uint64_t bins, std::span<const Page> pages);
 
     Replay finish(std::uint32_t sequence, Replay r);
 
@@ -59,9 +61,9 @@ private:
     std::vector<std::uint8_t> base_;
     std::uint32_t sequence_ = 0, flags_ = 0;
     std::uint64_t bins_ = 0, kept_ = 0;
-    // Written over the image in order; cut at its end when it is built, which is all a shrink
-    // needs: what a later entry grows it by again, its pages cover afresh.
-    std::vector<ImageWrite> writes_;
+    // Written over the recovered hive in order; cut at its end when it is built, which is all a
+    // shrink needs: what a later entry grows it by again, its pages cover afresh.
+    std::vector<RecoveredWrite> writes_;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> spans_;  // enter's, kept for reuse
 };
 

@@ -48,11 +48,11 @@ Replay replay_new(Replayer& replayer, std::vector<Usable> logs, const std::strin
             // left from before, with a lower number.
             const auto entry = read_entry_header(log, at);
             if (!entry || entry->sequence - expected >= 0x80000000u) break;
-            std::string why = check_entry(log, at, *entry, expected, pages);
-            if (why.empty()) why = replayer.enter(entry->bins_size, pages);
-            if (!why.empty()) {
+            Result sound = check_entry(log, at, *entry, expected, pages);
+            if (sound.ok()) sound = replayer.enter(entry->bins_size, pages);
+            if (!sound.ok()) {
                 r.stopped = "entry " + std::to_string(index) + " of " + logs[i].log->name +
-                            " (at byte " + std::to_string(at) + "): " + why;
+                            " (at byte " + std::to_string(at) + "): " + sound.message();
                 break;
             }
             flags = (flags & ~1u) | (entry->flags & 1u);

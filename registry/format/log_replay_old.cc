@@ -60,9 +60,9 @@ Replay replay_old(Replayer& replayer, std::vector<Usable> logs, Bytes primary, b
             reject("its timestamp does not match the hive's, so it belongs to another state");
             continue;
         }
-        if (const std::string why = replayer.start(mended ? log.data() : primary.data(), mended);
-            !why.empty())
-            return replayer.refuse(why);
+        if (const Result started = replayer.start(mended ? log.data() : primary.data(), mended);
+            !started.ok())
+            return replayer.refuse(started.message());
         // Bin by bin, each bin that holds a dirty page checked as it will be.
         const auto header = [&](std::uint64_t at, std::size_t next) -> const std::uint8_t* {
             if (next < dirty.size() && dirty[next] == at) return log.data() + first + 512 * next;
@@ -85,8 +85,9 @@ Replay replay_old(Replayer& replayer, std::vector<Usable> logs, Bytes primary, b
         if (r.applied == 0 && !dirty.empty())
             return replayer.refuse("the first bin its log " + candidate.log->name +
                                    " would change is not sound: " + r.stopped);
-        if (const std::string why = replayer.enter(bins, pages); !why.empty())
-            return replayer.refuse("its log " + candidate.log->name + " cannot be applied: " + why);
+        if (const Result entered = replayer.enter(bins, pages); !entered.ok())
+            return replayer.refuse("its log " + candidate.log->name +
+                                   " cannot be applied: " + entered.message());
         r.old_format = true;
         r.logs_used = {candidate.log->name};
         return replayer.finish(candidate.base.sequence1, std::move(r));

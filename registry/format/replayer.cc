@@ -12,19 +12,21 @@ Replay Replayer::refuse(const std::string& why) const {
     return r;
 }
 
-std::string Replayer::start(const std::uint8_t* base, bool grown) {
+Result Replayer::start(const std::uint8_t* base, bool grown) {
     base_.assign(kBaseBlockSize, 0);
     std::memcpy(base_.data(), base, damage_.empty() ? kBaseBlockSize : kLogBase);
     const BaseBlock b = parse_base_block({base, kLogBase}, kLogBase);
     sequence_ = b.sequence2, flags_ = b.flags, bins_ = b.bins_size;
-    if (!sound_bins_size(bins_)) return "the size of its bins in its base block is unsound";
+    if (!sound_bins_size(bins_))
+        return Result::refused("the size of its bins in its base block is unsound");
     kept_ = std::min<std::uint64_t>(bins_, (primary_.size() - kBaseBlockSize) / 4096 * 4096);
-    if (kept_ < bins_ && !grown) return "the hive file is shorter than its base block declares";
+    if (kept_ < bins_ && !grown)
+        return Result::refused("the hive file is shorter than its base block declares");
     bins_ = kept_;
     return {};
 }
 
-std::string Replayer::enter(std::uint64_t bins, std::span<const Page> pages) {
+Result Replayer::enter(std::uint64_t bins, std::span<const Page> pages) {
     if (bins > bins_) {
         // What the pages hold of [bins_, bins), in order of offset; a gap is bins data that
         // nothing holds.
@@ -37,10 +39,10 @@ std::string Replayer::enter(std::uint64_t bins, std::span<const Page> pages) {
         for (const auto& [from, to] : spans_)
             if (from <= reached) reached = std::max(reached, to);
         if (reached < bins)
-            return "it declares " + std::to_string(bins) +
-                   " bytes of bins data, but neither the hive file nor a page of its log holds "
-                   "those at bins offset " +
-                   std::to_string(reached);
+            return Result::refused("it declares " + std::to_string(bins) +
+                                   " bytes of bins data, but neither the hive file nor a page of "
+                                   "its log holds those at bins offset " +
+                                   std::to_string(reached));
     }
     bins_ = bins;
     kept_ = std::min(kept_, bins);
@@ -61,7 +63,6 @@ Replay Replayer::finish(std::uint32_t sequence, Replay r) {
     r.kept = kept_;
     r.writes = std::move(writes_);
     r.mended = !damage_.empty();
-    r.sequence = sequence;
     return r;
 }
 

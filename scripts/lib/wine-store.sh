@@ -143,9 +143,10 @@ store_changes() {
 }
 
 # The check's report on stdin as a line an endpoint, "FLOW KEY: STATE...", a value's state ok,
-# blocked or CHANGED (pending, or made); json_states prints the same from its --json document.
+# blocked, damaged or CHANGED (pending, or made); json_states prints the same from its --json
+# document.
 report_states() {
     awk -v changed="$1" '/^(capture|render) / { if (e) print e; e = $1 " " substr($2, 1, length($2) - 1) ":" }
-        /^    / { e = e (/ -> blocked: / ? " blocked" : / -> / ? " " changed : " ok") } END { if (e) print e }'
+        /^    / { e = e (/ -> blocked: / ? " blocked" : / -> / ? " " changed : /: cannot be changed$/ ? " damaged" : " ok") } END { if (e) print e }'
 }
 json_states() { jq -r '.endpoints[] | "\(.flow) \(.key):" + ([.values[] | " " + .state] | add // "")'; }

@@ -2,8 +2,8 @@
 // logs: a byte of options, the primary's length and LOG1's (32 bits each, little-endian), then
 // the three; LOG2 is the rest. The base blocks' checksums and the new-format entries' hashes are
 // made right afresh (unless the options say not to), so that the replay gets past them. The
-// replay must never read out of bounds, and its image must be a clean hive no larger than its
-// inputs.
+// replay must never read out of bounds, and the hive it recovers must be a clean hive no larger
+// than its inputs.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Replay r = replay_logs(parts[0], logs);
     if (r.outcome != Replay::Outcome::kRecovered) return 0;
     if (r.size > parts[0].size() + parts[1].size() + parts[2].size()) __builtin_trap();
-    const Buffer image = recovered_image(parts[0], r);
-    if (primary_state(image) != PrimaryState::kClean) __builtin_trap();
+    const Buffer recovered = recovered_hive(parts[0], r);
+    if (primary_state(recovered) != PrimaryState::kClean) __builtin_trap();
     return 0;
 }
