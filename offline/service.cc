@@ -12,7 +12,7 @@
 #include "offline/load/loaded_hive.h"
 #include "offline/interrupts.h"
 #include "offline/load/read_back.h"
-#include "offline/sink/new_file.h"
+#include "offline/sink/file_sink.h"
 
 namespace endpointfix::offline {
 namespace {
@@ -83,10 +83,8 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
                   bool& wrote) {
     wrote = false;
     // The sink first: this run becomes the only one that changes the hive (hive_sink.h).
-    std::string note;
-    if (const Result claimed = sink.claim(note); !claimed.ok())
+    if (const Result claimed = sink.claim(); !claimed.ok())
         return refuse(program, hive, claimed.message());
-    if (!note.empty()) say(program, hive.label(), note);
     Result result;
     const auto loaded = LoadedHive::open(hive, LoadedHive::Access::kRead, result);
     if (!loaded) return refuse(program, hive, result.message());
@@ -109,6 +107,7 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
     if (changes != 0) {
         const SinkResult put = write_changes(*loaded, sink, status);
         wrote = put.wrote;
+        if (!put.note.empty()) say(program, hive.label(), put.note);
         if (!put.result.ok()) return refuse(program, hive, put.result.message());
     }
     if (loaded->recovered())
@@ -145,7 +144,8 @@ int recover_hive(const char* program, const HiveSource& hive, const std::string&
     if (!loaded)
         return refuse(program, hive,
                       result.message() + (opened ? "; " + out + " is not created" : ""));
-    if (const Result made = create_file(out, [&](int to) { return loaded->copy_to(to).code(); });
+    if (const Result made = create_hive_file_like(out, hive.file,
+                                                  [&](int to) { return loaded->copy_to(to); });
         !made.ok()) {
         say(program, out, made.message());
         return kBlockedOrUnreadable;

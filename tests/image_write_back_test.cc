@@ -126,7 +126,7 @@ TEST(WriteBack, StoppedDeadAtEachCall) {
         FaultyVolume volume(inner, Fault::kDead, k);
         NewHive hive{memfd_create("hive", MFD_CLOEXEC), bytes.size()};
         ASSERT_EQ(::write(hive.fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        const SinkResult got = replace_hive(volume, kHive, hive, false, no_signal);
+        const SinkResult got = replace_hive(volume, {kHive}, hive, no_signal);
         close(hive.fd);
         const std::string name = "dead at call " + std::to_string(k);
         EXPECT_EQ(guest.mounted().files.at(kHive)->bytes, got.wrote ? bytes : "old hive") << name;

@@ -87,7 +87,7 @@ TEST(Replace, EveryCallFailedStoppedDeadOrSignalled) {
     {
         const Folder folder(old_bytes);
         FaultyVolume probe(posix, Fault::kNone, -1);
-        const SinkResult done = replace_hive(probe, folder.hive, made.hive, true, interrupting_signal());
+        const SinkResult done = replace_hive(probe, {folder.hive, true}, made.hive, interrupting_signal());
         ASSERT_TRUE(done.result.ok() && done.wrote) << done.result.message();
         ASSERT_EQ(bytes_of(folder.hive), new_bytes);
         calls = probe.calls();
@@ -103,7 +103,7 @@ TEST(Replace, EveryCallFailedStoppedDeadOrSignalled) {
             const std::vector<std::string> before = folder.names();
             const std::string hive_access = access_of(folder.hive);
             FaultyVolume volume(posix, fault, k);
-            const SinkResult got = replace_hive(volume, folder.hive, made.hive, true, interrupting_signal());
+            const SinkResult got = replace_hive(volume, {folder.hive, true}, made.hive, interrupting_signal());
             const bool renamed = k > rename_at || (k == rename_at && fault == Fault::kSignal);
             EXPECT_EQ(got.wrote, renamed) << name;
             EXPECT_EQ(bytes_of(folder.hive), renamed ? new_bytes : old_bytes) << name;
@@ -144,10 +144,10 @@ TEST(Replace, RemovesOnlyItsOwnLeftovers) {
     std::sort(kept.begin(), kept.end());
     PosixVolume posix;
     std::string note;
-    ASSERT_TRUE(remove_leftovers(posix, folder.hive, note).ok());
+    ASSERT_TRUE(check_target(posix, {folder.hive}, note).ok());
     EXPECT_EQ(folder.names(), kept);
     EXPECT_EQ(note, "removed 2 files left beside it by runs that were stopped");
-    ASSERT_TRUE(remove_leftovers(posix, folder.hive, note).ok());
+    ASSERT_TRUE(check_target(posix, {folder.hive}, note).ok());
     EXPECT_EQ(note, "") << "with nothing to remove";
 }
 

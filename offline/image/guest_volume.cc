@@ -57,6 +57,10 @@ Result GuestVolume::set_attribute(const std::string& path, const std::string& na
                                                    : failed_to("cannot set " + name + " of " + path);
 }
 
+Result GuestVolume::remove_attribute(const std::string& path, const std::string& name) {
+    return Result::refused("cannot remove " + name + " of " + path);
+}
+
 Result GuestVolume::write(const std::string& path, int from, std::uint64_t size) {
     struct stat local;
     if (fstat(from, &local) != 0) return failed("cannot read the new hive", errno);

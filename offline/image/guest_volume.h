@@ -22,6 +22,7 @@ public:
                      std::optional<std::string>& value) override;
     Result set_attribute(const std::string& path, const std::string& name,
                          const std::string& value) override;
+    Result remove_attribute(const std::string& path, const std::string& name) override;
     // Uploads the local file through /proc/self/fd/FROM, which reads it from its start.
     Result write(const std::string& path, int from, std::uint64_t size) override;
     // The guest flushes every write at once.

@@ -19,10 +19,7 @@ Result refusal(Guest& guest, const HiveRead& read, bool backup) {
     if (!guest.mount(read.at.device, true))
         return Result::refused("cannot mount " + read.at.device + " for writing: " + guest.error());
     if (hibernated(guest)) return Result::refused(std::string("the image ") + kHibernated);
-    const std::string& hive = read.at.hive;
-    if (guest.size(hive) != read.size || guest.sha256(hive) != read.sha256)
-        return Result::refused("changed in the image since it was read; run again");
-    if (backup && guest.file(hive + ".bak")) return Result::refused(hive + ".bak is there already");
+    (void)backup;
     return {};
 }
 
@@ -35,9 +32,10 @@ SinkResult write_back(Guest& guest, const HiveRead& read, const NewHive& hive, b
         return {refused.and_then_say(kAsItWas)};
     GuestVolume volume(guest);
     // The image is this run's alone while it is open for writing: QEMU locks it.
-    if (const Result cleared = remove_leftovers(volume, read.at.hive, note); !cleared.ok())
-        return {cleared.and_then_say(kAsItWas)};
-    SinkResult result = replace_hive(volume, read.at.hive, hive, backup, interrupted);
+    Target target(read.at.hive, backup);
+    target.size = static_cast<std::uint64_t>(read.size), target.sha256 = read.sha256;
+    SinkResult result = replace_hive(volume, target, hive, interrupted);
+    note = result.note;
     if (guest.finish()) return result;
     // Nothing written lasts where the guest did not finish; a replace it undid may leave a
     // leftover, which the next run removes.

@@ -45,10 +45,7 @@ public:
           tell_(std::move(tell)) {}
     // Nothing to take here: QEMU locks the image while it is attached writable, and the
     // leftovers are removed once the volume is mounted writable (put).
-    Result claim(std::string& note) override {
-        note.clear();
-        return {};
-    }
+    Result claim() override { return {}; }
     SinkResult put(const NewHive& hive) override;
 
 private:

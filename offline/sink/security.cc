@@ -66,6 +66,20 @@ Result give_owner(Volume& volume, const std::string& path, const FileFacts& fact
     return {};
 }
 
+// Removes from `path` every listed attribute that `kept` does not name: what a new file was given
+// and the old one lacks (an access ACL inherited from its folder's default ACL, which would let
+// more read the hive once its mode is widened).
+Result remove_others(Volume& volume, const std::string& path, const Attributes& kept) {
+    std::vector<std::string> names;
+    if (const Result listed = volume.list_attributes(path, names); !listed.ok()) return listed;
+    for (const auto& name : names) {
+        const auto same = [&](const auto& attribute) { return attribute.first == name; };
+        if (std::find_if(kept.begin(), kept.end(), same) == kept.end())
+            if (const Result gone = volume.remove_attribute(path, name); !gone.ok()) return gone;
+    }
+    return {};
+}
+
 }  // namespace
 
 Result read_security(Volume& volume, const std::string& path, Security& security) {
@@ -90,6 +104,7 @@ Result give_security(Volume& volume, const std::string& path, const Security& se
     if (const Result given = give_owner(volume, path, security.facts, true); !given.ok())
         return given;
     if (const Result given = give(volume, path, security.early, false); !given.ok()) return given;
+    if (const Result gone = remove_others(volume, path, security.early); !gone.ok()) return gone;
     return give_owner(volume, path, security.facts, false);
 }
 
