@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 
@@ -46,6 +47,11 @@ std::shared_ptr<MemoryVolume::File> MemoryVolume::find(const std::string& path) 
     return it == files_.end() ? nullptr : it->second.file;
 }
 
+std::string MemoryVolume::spelt(const std::string& path) const {
+    const auto it = files_.find(key(path));
+    return it == files_.end() ? "" : it->second.spelt;
+}
+
 std::vector<std::string> MemoryVolume::names(const std::string& folder) const {
     std::vector<std::string> names;
     const std::string in = key(folder);
@@ -53,6 +59,7 @@ std::vector<std::string> MemoryVolume::names(const std::string& folder) const {
         if (key(split_path(name.spelt).folder) == in) names.push_back(split_path(name.spelt).name);
     for (const auto& [k, spelt] : folders_)
         if (spelt != "/" && key(split_path(spelt).folder) == in) names.push_back(split_path(spelt).name);
+    std::sort(names.begin(), names.end());
     return names;
 }
 

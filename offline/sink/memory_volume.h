@@ -39,6 +39,8 @@ public:
     File& add(const std::string& path, const std::string& bytes);
     // The file at `path`, null where there is none.
     std::shared_ptr<File> find(const std::string& path) const;
+    // The path of the file at `path` as it was spelt when made; empty where there is none.
+    std::string spelt(const std::string& path) const;
     // Every name in `folder`, in order (spelt as they were made).
     std::vector<std::string> names(const std::string& folder) const;
 
