@@ -3,10 +3,10 @@
 # security descriptor, file attributes and creation time on an NTFS volume (ntfs-3g), the POSIX
 # ACL and a user. attribute on ext4; refuses, the hive as it was, where an attribute cannot be
 # set; clears a stopped run's half-done backup; gives the new hive no ACL from its folder's
-# default; services a hive in "/" (in a mount namespace of its own, chrooted). On a big hive (from
-# BIG, big_hive): a kill -9 mid-write leaves no copy open to more than the hive, which the next
-# run removes; a SIGTERM after the rename ends the run as one that made its changes. Volumes are
-# files in a temporary folder.
+# default, and ext4's inode flags; services a hive in "/" (in a mount namespace of its own,
+# chrooted). On a big hive (from BIG, big_hive): a kill -9 mid-write leaves no copy open to more
+# than the hive, which the next run removes; a SIGTERM after the rename ends the run as one that
+# made its changes. Volumes are files in a temporary folder.
 set -uo pipefail
 program=$(realpath "$1") maker=$2 big=$3
 here=$(cd "$(dirname "$0")" && pwd)
@@ -108,6 +108,11 @@ mkdir "$tmp/ext4/acl" && setfacl -d -m u:1000:rwx "$tmp/ext4/acl" && f=$tmp/ext4
 status=0 && "$program" --apply "$f" >/dev/null 2>"$tmp/err" || status=$?
 expect "a folder's default ACL: status, the hive's ACL, mode" "$status $(getfacl -c "$f" | grep . | paste -sd' ') $(stat -c %a "$f") $(cat "$tmp/err")" \
     "0 user::rw- group::--- other::--- 600 "
+
+# ext4's inode flags that do not stop a write (no dump, no atime updates) are the new hive's too.
+f=$tmp/ext4/SOFTWARE && cp "$tmp/clean" "$f" && chattr +dA "$f" && want=$(lsattr "$f" | cut -d' ' -f1)
+status=0 && "$program" --apply "$f" >/dev/null 2>"$tmp/err" || status=$?
+expect "ext4 inode flags: status, flags, message" "$status $(lsattr "$f" | cut -d' ' -f1) $(cat "$tmp/err")" "0 $want "
 
 # A hive in "/": chrooted into a folder that holds the program, /usr and /proc, in a mount
 # namespace that ends with the run.

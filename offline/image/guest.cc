@@ -131,6 +131,11 @@ public:
         return done(guestfs_lremovexattr(g_, name.c_str(), path.c_str()),
                     "cannot remove " + name + " of " + path);
     }
+    // ntfs-3g has no inode flags: its file attributes are an extended attribute.
+    Result flags(const std::string&, unsigned& flags) override { return flags = 0, Result{}; }
+    Result set_flags(const std::string& path, unsigned flags) override {
+        return flags == 0 ? Result{} : Result::refused("cannot give " + path + " inode flags");
+    }
     // Uploads the local file through /proc/self/fd/FROM, which reads it from its start.
     Result write(const std::string& path, int from, std::uint64_t size) override;
     // The appliance flushes every write at once.
@@ -254,7 +259,8 @@ Result ApplianceGuest::set_attribute(const std::string& path, const std::string&
                                      const std::string& value) {
     std::string command = setfattr_command(path, name, value);
     char* args[] = {command.data(), nullptr};
-    return taken(owned(guestfs_debug(g_, "sh", args)), command, "cannot set " + name + " of " + path);
+    return owned(guestfs_debug(g_, "sh", args)) ? Result{}
+                                                : failure("cannot set " + name + " of " + path);
 }
 
 Result ApplianceGuest::write(const std::string& path, int from, std::uint64_t size) {

@@ -21,9 +21,11 @@ SinkResult write_back(Appliance& appliance, const HiveRead& read, const NewHive&
     if (finished.ok()) return result;
     // Nothing written lasts where the appliance did not finish; a replace it undid may leave a
     // leftover, which the next run removes.
-    if (result.wrote) result.result = Result::refused("replaced the hive, but " + finished.message());
-    else if (result.result.ok()) result.result = finished;
-    else result.result = result.result.and_then_say("; " + finished.message());
+    if (result.wrote)
+        result.result = Result::refused("replaced the hive, but " + finished.message());
+    else
+        result.result = result.result.ok() ? finished
+                                            : result.result.and_then_say("; " + finished.message());
     return result;
 }
 

@@ -63,10 +63,6 @@ std::vector<std::string> MemoryVolume::names(const std::string& folder) const {
     return names;
 }
 
-Result MemoryVolume::exists(const std::string& path) const {
-    return find(path) ? Result{} : missing(path);
-}
-
 Result MemoryVolume::in_folder(const std::string& path) const {
     const std::string folder = split_path(path).folder;
     return folders_.count(key(folder)) ? Result{} : missing(folder);
@@ -103,67 +99,71 @@ Result MemoryVolume::create(const std::string& path) {
 
 Result MemoryVolume::set_owner(const std::string& path, unsigned owner, unsigned group,
                                unsigned mode) {
-    const auto file = find(path);
-    if (!file) return missing(path);
-    if (kind_.modes) file->owner = owner, file->group = group, file->mode = mode;
-    return {};
+    return on_file(path, [&](File& file) {
+        if (kind_.modes) file.owner = owner, file.group = group, file.mode = mode;
+        return Result{};
+    });
 }
 
 Result MemoryVolume::list_attributes(const std::string& path, std::vector<std::string>& names) {
-    const auto file = find(path);
-    if (!file) return missing(path);
-    for (const auto& [name, value] : file->attributes)
-        if (kind_.unlisted_prefix.empty() || name.rfind(kind_.unlisted_prefix, 0) != 0)
-            names.push_back(name);
-    return {};
+    return on_file(path, [&](File& file) {
+        for (const auto& [name, value] : file.attributes)
+            if (kind_.unlisted_prefix.empty() || name.rfind(kind_.unlisted_prefix, 0) != 0)
+                names.push_back(name);
+        return Result{};
+    });
 }
 
 Result MemoryVolume::attribute(const std::string& path, const std::string& name,
                                std::optional<std::string>& value) {
     value.reset();
-    const auto file = find(path);
-    if (!file) return missing(path);
-    if (const auto it = file->attributes.find(name); it != file->attributes.end()) value = it->second;
-    return {};
+    return on_file(path, [&](File& file) {
+        if (const auto it = file.attributes.find(name); it != file.attributes.end()) value = it->second;
+        return Result{};
+    });
 }
 
 Result MemoryVolume::set_attribute(const std::string& path, const std::string& name,
                                    const std::string& value) {
-    const auto file = find(path);
-    if (!file) return missing(path);
-    file->attributes[name] = value;
-    return {};
+    return on_file(path, [&](File& file) { return file.attributes[name] = value, Result{}; });
 }
 
 Result MemoryVolume::remove_attribute(const std::string& path, const std::string& name) {
-    const auto file = find(path);
-    if (!file) return missing(path);
-    if (file->attributes.erase(name) == 0) return {ENODATA, path + ": no attribute " + name};
-    return {};
+    return on_file(path, [&](File& file) {
+        return file.attributes.erase(name) == 1 ? Result{} : Result{ENODATA, path + ": no " + name};
+    });
+}
+
+Result MemoryVolume::flags(const std::string& path, unsigned& flags) {
+    return on_file(path, [&](File& file) { return flags = file.flags, Result{}; });
+}
+
+Result MemoryVolume::set_flags(const std::string& path, unsigned flags) {
+    return on_file(path, [&](File& file) { return file.flags = flags, Result{}; });
 }
 
 Result MemoryVolume::write(const std::string& path, int from, std::uint64_t size) {
-    const auto file = find(path);
-    if (!file) return missing(path);
-    std::string bytes(size, '\0');
-    if (pread(from, bytes.data(), size, 0) != static_cast<ssize_t>(size))
-        return failed("cannot read the new hive", errno != 0 ? errno : EIO);
-    file->bytes = std::move(bytes);
-    for (const auto& [name, value] : kind_.on_write) file->attributes[name] = value;
-    return {};
+    return on_file(path, [&](File& file) {
+        std::string bytes(size, '\0');
+        if (pread(from, bytes.data(), size, 0) != static_cast<ssize_t>(size))
+            return failed("cannot read the new hive", errno != 0 ? errno : EIO);
+        file.bytes = std::move(bytes);
+        for (const auto& [name, value] : kind_.on_write) file.attributes[name] = value;
+        return Result{};
+    });
 }
 
+// Through a memfd, by sha256_of: the one digest of the offline code.
 Result MemoryVolume::sha256(const std::string& path, std::string& digest) {
-    const auto file = find(path);
-    if (!file) return missing(path);
-    const int fd = memfd_create("sha256", MFD_CLOEXEC);
-    if (fd < 0) return failed("cannot read back " + path, errno);
-    const auto size = static_cast<ssize_t>(file->bytes.size());
-    Result done = ::write(fd, file->bytes.data(), file->bytes.size()) == size
-                      ? sha256_of(fd, file->bytes.size(), digest)
-                      : failed("cannot read back " + path, errno);
-    close(fd);
-    return done;
+    return on_file(path, [&](File& file) {
+        const int fd = memfd_create("sha256", MFD_CLOEXEC);
+        const auto size = static_cast<ssize_t>(file.bytes.size());
+        const Result done = fd >= 0 && ::write(fd, file.bytes.data(), file.bytes.size()) == size
+                                ? sha256_of(fd, file.bytes.size(), digest)
+                                : failed("cannot read back " + path, errno);
+        if (fd >= 0) close(fd);
+        return done;
+    });
 }
 
 Result MemoryVolume::link(const std::string& existing, const std::string& name) {

@@ -19,6 +19,7 @@ public:
         unsigned owner = 0, group = 0, mode = 0644;
         std::map<std::string, std::string> attributes;
         std::uint64_t inode = 0;
+        unsigned flags = 0;
     };
     struct Kind {
         bool modes = true;
@@ -56,8 +57,12 @@ public:
     Result set_attribute(const std::string& path, const std::string& name,
                          const std::string& value) override;
     Result remove_attribute(const std::string& path, const std::string& name) override;
+    Result flags(const std::string& path, unsigned& flags) override;
+    Result set_flags(const std::string& path, unsigned flags) override;
     Result write(const std::string& path, int from, std::uint64_t size) override;
-    Result sync(const std::string& path) override { return exists(path); }
+    Result sync(const std::string& path) override {
+        return on_file(path, [](File&) { return Result{}; });
+    }
     Result sha256(const std::string& path, std::string& digest) override;
     Result link(const std::string& existing, const std::string& name) override;
     Result rename(const std::string& from, const std::string& to) override;
@@ -70,9 +75,14 @@ private:
         std::shared_ptr<File> file;
     };
     std::string key(const std::string& path) const;  // the path as names are compared
-    Result exists(const std::string& path) const;
     Result in_folder(const std::string& path) const;  // ENOENT where its folder is not there
     bool taken(const std::string& path) const;
+    // `act` done on the file at `path`: ENOENT where there is none.
+    template <typename Act>
+    Result on_file(const std::string& path, Act act) const {
+        const auto file = find(path);
+        return file ? act(*file) : Result{ENOENT, path + ": No such file or directory"};
+    }
 
     Kind kind_;
     std::map<std::string, Name> files_;          // by key

@@ -80,11 +80,23 @@ Result remove_others(Volume& volume, const std::string& path, const Attributes& 
     return {};
 }
 
+// Gives `path` the inode flags `flags` where it has others (a folder's, inherited), and reads
+// them back. Before any data: some (no copy-on-write) take only on an empty file.
+Result give_flags(Volume& volume, const std::string& path, unsigned flags) {
+    unsigned now = 0;
+    if (const Result read = volume.flags(path, now); !read.ok() || now == flags) return read;
+    if (const Result set = volume.set_flags(path, flags); !set.ok()) return set;
+    if (const Result read = volume.flags(path, now); !read.ok()) return read;
+    if (now != flags) return Result::refused("the inode flags of " + path + " do not read back as set");
+    return {};
+}
+
 }  // namespace
 
 Result read_security(Volume& volume, const std::string& path, Security& security) {
     security = {};
     if (const Result read = volume.stat(path, security.facts); !read.ok()) return read;
+    if (const Result read = volume.flags(path, security.flags); !read.ok()) return read;
     std::vector<std::string> names;
     if (const Result read = volume.list_attributes(path, names); !read.ok()) return read;
     if (std::find(names.begin(), names.end(), kNtfsDescriptor) == names.end())
@@ -105,6 +117,7 @@ Result give_security(Volume& volume, const std::string& path, const Security& se
         return given;
     if (const Result given = give(volume, path, security.early, false); !given.ok()) return given;
     if (const Result gone = remove_others(volume, path, security.early); !gone.ok()) return gone;
+    if (const Result given = give_flags(volume, path, security.flags); !given.ok()) return given;
     return give_owner(volume, path, security.facts, false);
 }
 

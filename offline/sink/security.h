@@ -15,6 +15,7 @@ using Attributes = std::vector<std::pair<std::string, std::string>>;  // name, v
 
 struct Security {
     FileFacts facts;   // owner, group and mode, where the volume has modes
+    unsigned flags = 0;  // the inode flags a new file may be given (Volume::flags)
     Attributes early;  // every extended attribute but `late`: given before any byte of data
     Attributes late;   // system.ntfs_attrib and system.ntfs_crtime: given after the data
 };

@@ -60,6 +60,13 @@ public:
     // Removes it; ENODATA where the file has no such attribute.
     virtual Result remove_attribute(const std::string& path, const std::string& name) = 0;
 
+    // The inode flags of the file at `path` that a new file may be given without its write being
+    // stopped (ext4's no-dump, no-atime, synchronous writes...; never immutable or append-only),
+    // as the volume spells them: 0 where it has none. set_flags gives the file these and clears
+    // the others of that kind.
+    virtual Result flags(const std::string& path, unsigned& flags) = 0;
+    virtual Result set_flags(const std::string& path, unsigned flags) = 0;
+
     // Puts the `size` bytes of the local file open at `from` (from its start) into the file at
     // `path`, which exists, in place of what it holds: the file itself stays, with its security.
     virtual Result write(const std::string& path, int from, std::uint64_t size) = 0;

@@ -37,6 +37,12 @@ public:
     Result remove_attribute(const std::string& p, const std::string& n) override {
         return pass("remove_attribute", [&] { return inner_->remove_attribute(p, n); });
     }
+    Result flags(const std::string& p, unsigned& f) override {
+        return pass("flags", [&] { return inner_->flags(p, f); });
+    }
+    Result set_flags(const std::string& p, unsigned f) override {
+        return pass("set_flags", [&] { return inner_->set_flags(p, f); });
+    }
     Result write(const std::string& p, int from, std::uint64_t size) override {
         return pass("write", [&] { return inner_->write(p, from, size); });
     }
