@@ -46,7 +46,7 @@ SinkResult write_changes(const LoadedHive& loaded, HiveSink& sink, int before) {
     run(recorder);
     NewHive made;
     result = loaded.make_new_hive(*store, recorder, before, made);
-    if (!result.ok()) return {result.and_then_say("; the hive is as it was")};
+    if (!result.ok()) return {result.and_then_say(kAsItWas)};
     const SinkResult put = sink.put(made);
     close(made.fd);
     return put;

@@ -41,7 +41,7 @@ TEST(WriteBack, ReplacesOrLeavesTheImageAsItWas) {
         {"other bytes stored", {}, "not the new hive", nullptr, false, "does not read back as written"},
         {"rename fails", {"rename"}, std::nullopt, nullptr, false, "injected failure"},
         {"attribute not kept", {"set_attribute"}, std::nullopt, nullptr, false, "injected failure"},
-        {"no writable mount", {"mount"}, std::nullopt, nullptr, false, "mount: injected failure; the image is as it was"},
+        {"no writable mount", {"mount"}, std::nullopt, nullptr, false, "mount: injected failure; the hive is as it was"},
         {"image not flushed", {"finish"}, std::nullopt, nullptr, true, "replaced the hive, but finish: injected failure"},
         {"a second name", {}, std::nullopt, "/Windows/other", false, "has other names (hard links)"},
     };

@@ -12,7 +12,7 @@ const char kHibernated[] =
 SinkResult write_back(Appliance& appliance, const HiveRead& read, const NewHive& hive, bool backup,
                       const volatile std::sig_atomic_t& interrupted) {
     if (const Result mounted = appliance.mount(read.at.device, true); !mounted.ok())
-        return {mounted.and_then_say("; the image is as it was")};
+        return {mounted.and_then_say(kAsItWas)};
     // The image is this run's alone while it is open for writing: QEMU locks it.
     Target target(read.at.hive, backup);
     target.size = static_cast<std::uint64_t>(read.size), target.sha256 = read.sha256;

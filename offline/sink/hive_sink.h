@@ -12,6 +12,9 @@
 
 namespace endpointfix::offline {
 
+// What a message that follows a hive's name adds where nothing was written.
+inline constexpr char kAsItWas[] = "; the hive is as it was";
+
 struct SinkResult {
     SinkResult() = default;
     SinkResult(Result said, bool replaced = false) : result(std::move(said)), wrote(replaced) {}

@@ -12,8 +12,6 @@
 namespace endpointfix::offline {
 namespace {
 
-constexpr char kAsItWas[] = "; the hive is as it was";
-
 // A name is_leftover_of knows.
 std::string temporary_name(const std::string& hive_name) {
     static constexpr char kAlphabet[] =
