@@ -18,8 +18,8 @@ namespace endpointfix::offline {
 //  1. a new file beside it, with a name is_leftover_of knows (owner only, where there are modes);
 //  2. the old file's security given to it and read back: owner, mode, every extended attribute
 //     but the two below (the POSIX ACL, ntfs-3g's system.ntfs_acl among them), and none the old
-//     file lacks (an ACL the new file inherited from its folder is removed). No byte of the hive
-//     is written before;
+//     file lacks (an ACL the new file inherited from its folder is removed), and its inode flags
+//     (Volume::flags). No byte of the hive is written before;
 //  3. the data written;
 //  4. ntfs-3g's system.ntfs_attrib and system.ntfs_crtime, which writing may change, set and read
 //     back;
