@@ -12,7 +12,7 @@
 #include "offline/interrupts.h"
 #include "offline/load/loaded_hive.h"
 #include "offline/load/read_back.h"
-#include "offline/sink/new_file.h"
+#include "offline/sink/file_sink.h"
 
 namespace endpointfix::offline {
 namespace {
@@ -53,7 +53,7 @@ SinkResult write_changes(const LoadedHive& loaded, HiveSink& sink, int before) {
     run(recorder);
     NewHive made;
     const Result result = loaded.make_new_hive(*store, recorder, before, made);
-    if (!result.ok()) return {result.and_then_say("; the hive is as it was")};
+    if (!result.ok()) return {result.and_then_say(kAsItWas)};
     const SinkResult put = sink.put(made);
     close(made.fd);
     return put;
@@ -93,10 +93,8 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
                   bool& wrote) {
     wrote = false;
     // The sink first: this run becomes the only one that changes the hive (hive_sink.h).
-    std::string note;
-    if (const Result claimed = sink.claim(note); !claimed.ok())
+    if (const Result claimed = sink.claim(); !claimed.ok())
         return refuse(program, hive, claimed.message());
-    if (!note.empty()) say(program, hive.label(), note);
     Loaded loaded;
     OpenedStore read;
     if (const Result why = read_software(hive, loaded, read); !why.ok())
@@ -114,6 +112,7 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
     if (changes != 0) {
         const SinkResult put = write_changes(*loaded.hive, sink, status);
         wrote = put.wrote;
+        if (!put.note.empty()) say(program, hive.label(), put.note);
         if (!put.result.ok()) return refuse(program, hive, put.result.message());
     }
     if (loaded.hive->recovered())
@@ -150,7 +149,8 @@ int recover_hive(const char* program, const HiveSource& hive, const std::string&
             program, hive,
             loaded.result.message() + (loaded.opened ? "; " + out + " is not created" : ""));
     const LoadedHive& read = *loaded.hive;
-    if (const Result made = create_file(out, [&](int to) { return read.copy_to(to).code(); });
+    if (const Result made = create_hive_file_like(out, hive.file,
+                                                  [&](int to) { return read.copy_to(to); });
         !made.ok()) {
         say(program, out, made.message());
         return kBlockedOrUnreadable;

@@ -6,10 +6,9 @@
 
 #include "offline/image/backing_file.h"
 #include "offline/image/find_hive.h"
-#include "offline/image/guest_volume.h"
 #include "offline/image/write_back.h"
 #include "offline/sink/replace.h"
-#include "tests/fake_guest.h"
+#include "tests/fake_appliance.h"
 #include "tests/faulty_volume.h"
 
 namespace endpointfix::offline::image {
@@ -24,7 +23,7 @@ TEST(FindInstallation, RootPicksOneOfTwo) {
         {"/dev/sdab1", "", "holds no Windows installation on /dev/sdab1 (only on /dev/sda10 and /dev/sda2)"},
     };
     for (const auto& c : cases) {
-        FakeGuest guest;  // the image on /dev/sda; the others' installations are not its own
+        FakeAppliance guest;  // the image on /dev/sda; the others' installations are not its own
         guest.roots = {{"/dev/sda2", "/Windows"}, {"/dev/sda10", "/Windows"}, {"/dev/sdab1", "/Windows"}};
         for (const auto& [device, system] : guest.roots) guest.add(device, kHive, "regf" + device);
         guest.add("/dev/sdb1", kHive, "regf");  // not recognised, but there
@@ -37,45 +36,52 @@ TEST(FindInstallation, RootPicksOneOfTwo) {
 TEST(WriteBack, ReplacesOrLeavesTheImageAsItWas) {
     const std::string acl("\x01\x00\x04\x80\x48\x00\x00\x00", 8), hidden_system("\x26\0\0\0", 4);
     const struct { const char* name; std::set<std::string> failing; std::optional<std::string> stored;
-                   bool want_wrote; std::string want_said; } cases[] = {
-        {"replaced", {}, std::nullopt, true, ""},
-        {"other bytes stored", {}, "not the new hive", false, "does not read back as written"},
-        {"rename fails", {"rename"}, std::nullopt, false, "injected failure"},
-        {"attribute not kept", {"set_attribute"}, std::nullopt, false, "injected failure"},
+                   const char* other_name; bool want_wrote; std::string want_said; } cases[] = {
+        {"replaced", {}, std::nullopt, nullptr, true, ""},
+        {"other bytes stored", {}, "not the new hive", nullptr, false, "does not read back as written"},
+        {"rename fails", {"rename"}, std::nullopt, nullptr, false, "injected failure"},
+        {"attribute not kept", {"set_attribute"}, std::nullopt, nullptr, false, "injected failure"},
+        {"no writable mount", {"mount"}, std::nullopt, nullptr, false, "mount: injected failure; the hive is as it was"},
+        {"image not flushed", {"finish"}, std::nullopt, nullptr, true, "replaced the hive, but finish: injected failure"},
+        {"a second name", {}, std::nullopt, "/Windows/other", false, "has other names (hard links)"},
     };
     for (const auto& c : cases) {
-        FakeGuest guest;
+        FakeAppliance guest;
         auto& old = guest.add("/dev/sda2", kHive, "old hive");
         old.attributes = {{"system.ntfs_acl", acl}, {"system.ntfs_attrib", hidden_system}, {"user.stream", "s"}};
         guest.add("/dev/sda2", std::string(kHive) + ".LOG1", "log");
         guest.add("/dev/sda2", "/Windows/System32/config/.SOFTWARE.endpointfix-Ab12Cd", "dead run's");
+        auto& fs = guest.on("/dev/sda2");
+        if (c.other_name) {
+            ASSERT_TRUE(fs.link(kHive, c.other_name).ok()) << c.name;
+        }
         HiveRead read{{"/dev/sda2", kHive}, 8, {}};
-        guest.mount("/dev/sda2", false);
-        read.sha256 = *guest.sha256(kHive);
-        guest.failing = c.failing, guest.upload_stores = c.stored;
+        ASSERT_TRUE(guest.mount("/dev/sda2", false).ok() && guest.volume().sha256(kHive, read.sha256).ok());
+        guest.failing = c.failing, guest.stores = c.stored;
 
         const std::string bytes = "new hive, longer";
         NewHive hive{memfd_create("hive", MFD_CLOEXEC), bytes.size()};
         ASSERT_EQ(::write(hive.fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        std::string note;
         const volatile std::sig_atomic_t no_signal = 0;
-        const SinkResult put = write_back(guest, read, hive, true, no_signal, note);
+        ImageWriteBack sink(guest, read, true, no_signal);
+        ASSERT_TRUE(sink.claim().ok()) << c.name;
+        const SinkResult put = sink.put(hive);
         close(hive.fd);
 
+        const bool checked = c.failing != std::set<std::string>{"mount"} && !c.other_name;
         EXPECT_EQ(put.wrote, c.want_wrote) << c.name;
         EXPECT_NE(put.result.message().find(c.want_said), std::string::npos)
             << c.name << ": got " << put.result.message() << ", want " << c.want_said;
-        EXPECT_EQ(note, "removed a file left beside it by a run that was stopped") << c.name;
-        std::vector<std::string> names;
-        for (const auto& [path, file] : guest.mounted().files) names.push_back(path.substr(25));
-        const auto& now = *guest.mounted().files.at(kHive);
+        EXPECT_EQ(put.note, checked ? "removed a file left beside it by a run that was stopped" : "") << c.name;
+        std::vector<std::string> names = fs.names("/Windows/System32/config");
+        const auto& now = *fs.find(kHive);
         if (c.want_wrote) {
             EXPECT_EQ(names, (std::vector<std::string>{"SOFTWARE", "SOFTWARE.LOG1", "SOFTWARE.bak"})) << c.name;
             EXPECT_EQ(now.bytes, bytes) << c.name;
             EXPECT_EQ(now.attributes, old.attributes) << c.name;
-            EXPECT_EQ(guest.mounted().files.at(std::string(kHive) + ".bak")->bytes, "old hive") << c.name;
+            EXPECT_EQ(fs.find(std::string(kHive) + ".bak")->bytes, "old hive") << c.name;
         } else {
-            EXPECT_EQ(names, (std::vector<std::string>{"SOFTWARE", "SOFTWARE.LOG1"})) << c.name;
+            EXPECT_EQ(names.size(), checked ? 2u : 3u) << c.name;
             EXPECT_EQ(now.bytes, "old hive") << c.name;
         }
     }
@@ -119,20 +125,20 @@ TEST(WriteBack, StoppedDeadAtEachCall) {
     const std::string acl("\x01\x00\x04\x80\x14\x00\x00\x00", 8), bytes = "new hive";
     const volatile std::sig_atomic_t no_signal = 0;
     for (int k = 0;; ++k) {
-        FakeGuest guest;
+        FakeAppliance guest;
         guest.add("/dev/sda2", kHive, "old hive").attributes["system.ntfs_acl"] = acl;
-        guest.mount("/dev/sda2", true);
-        GuestVolume inner(guest);
-        FaultyVolume volume(inner, Fault::kDead, k);
+        ASSERT_TRUE(guest.mount("/dev/sda2", true).ok());
+        FaultyVolume volume(guest.volume(), Fault::kDead, k);
         NewHive hive{memfd_create("hive", MFD_CLOEXEC), bytes.size()};
         ASSERT_EQ(::write(hive.fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        const SinkResult got = replace_hive(volume, kHive, hive, false, no_signal);
+        const SinkResult got = replace_hive(volume, {kHive}, hive, no_signal);
         close(hive.fd);
         const std::string name = "dead at call " + std::to_string(k);
-        EXPECT_EQ(guest.mounted().files.at(kHive)->bytes, got.wrote ? bytes : "old hive") << name;
-        for (const auto& [path, file] : guest.mounted().files)
-            if (!file->bytes.empty()) {
-                EXPECT_EQ(file->attributes.at("system.ntfs_acl"), acl) << name << ": " << path;
+        auto& fs = guest.on("/dev/sda2");
+        EXPECT_EQ(fs.find(kHive)->bytes, got.wrote ? bytes : "old hive") << name;
+        for (const auto& file : fs.names("/Windows/System32/config"))
+            if (const auto held = fs.find("/Windows/System32/config/" + file); !held->bytes.empty()) {
+                EXPECT_EQ(held->attributes.at("system.ntfs_acl"), acl) << name << ": " << file;
             }
         if (got.result.ok()) break;  // past the last call
     }

@@ -2,10 +2,11 @@
 # offline_security.sh PROGRAM MAKER BIG: as root, --apply keeps the hive's security: the Windows
 # security descriptor, file attributes and creation time on an NTFS volume (ntfs-3g), the POSIX
 # ACL and a user. attribute on ext4; refuses, the hive as it was, where an attribute cannot be
-# set; services a hive in "/" (in a mount namespace of its own, chrooted). On a big hive (from
-# BIG, big_hive): a kill -9 mid-write leaves no copy open to more than the hive, which the next
-# run removes; a SIGTERM after the rename ends the run as one that made its changes. Volumes are
-# files in a temporary folder.
+# set; clears a stopped run's half-done backup; gives the new hive no ACL from its folder's
+# default, and ext4's inode flags; services a hive in "/" (in a mount namespace of its own,
+# chrooted). On a big hive (from BIG, big_hive): a kill -9 mid-write leaves no copy open to more
+# than the hive, which the next run removes; a SIGTERM after the rename ends the run as one that
+# made its changes. Volumes are files in a temporary folder.
 set -uo pipefail
 program=$(realpath "$1") maker=$2 big=$3
 here=$(cd "$(dirname "$0")" && pwd)
@@ -93,6 +94,25 @@ setpriv --reuid=65534 --regid=65534 --clear-groups "$program" --apply "$tmp/ext4
 expect "an attribute that cannot be set: status, hive, folder, message" \
     "$status $(sha256sum <"$tmp/ext4/SOFTWARE") $(LC_ALL=C ls -A "$tmp/ext4" | paste -sd' ') $(grep -c 'security.capability' "$tmp/err")" \
     "2 $before SOFTWARE lost+found 1"
+
+# What a kill -9 between the backup's link and the rename leaves: the hive's second name
+# SOFTWARE.bak and the new file beside it, both cleared by the next --apply in one line.
+f=$tmp/ext4/SOFTWARE && cp "$tmp/clean" "$f" && ln "$f" "$f.bak" && cp "$tmp/clean" "$tmp/ext4/.SOFTWARE.endpointfix-Ab12Cd"
+status=0 && "$program" --apply --backup "$f" >/dev/null 2>"$tmp/err" || status=$?
+expect "a kill's half-done backup: status, folder, names of each, backup, message" \
+    "$status $(LC_ALL=C ls -A "$tmp/ext4" | paste -sd' ') $(stat -c %h "$f" "$f.bak" | paste -sd' ') $(cmp -s "$tmp/clean" "$f.bak" && echo kept) $(cat "$tmp/err")" \
+    "0 SOFTWARE SOFTWARE.bak lost+found 1 1 kept endpointfix-offline: $f: removed SOFTWARE.bak, a second name of the hive that a run stopped before its rename left, and a file left beside it by a run that was stopped"
+# In a folder with a default ACL, a hive with none gets none from it.
+mkdir "$tmp/ext4/acl" && setfacl -d -m u:1000:rwx "$tmp/ext4/acl" && f=$tmp/ext4/acl/SOFTWARE && cp "$tmp/clean" "$f" &&
+    setfacl -b "$f" && chmod 600 "$f"
+status=0 && "$program" --apply "$f" >/dev/null 2>"$tmp/err" || status=$?
+expect "a folder's default ACL: status, the hive's ACL, mode" "$status $(getfacl -c "$f" | grep . | paste -sd' ') $(stat -c %a "$f") $(cat "$tmp/err")" \
+    "0 user::rw- group::--- other::--- 600 "
+
+# ext4's inode flags that do not stop a write (no dump, no atime updates) are the new hive's too.
+f=$tmp/ext4/SOFTWARE && cp "$tmp/clean" "$f" && chattr +dA "$f" && want=$(lsattr "$f" | cut -d' ' -f1)
+status=0 && "$program" --apply "$f" >/dev/null 2>"$tmp/err" || status=$?
+expect "ext4 inode flags: status, flags, message" "$status $(lsattr "$f" | cut -d' ' -f1) $(cat "$tmp/err")" "0 $want "
 
 # A hive in "/": chrooted into a folder that holds the program, /usr and /proc, in a mount
 # namespace that ends with the run.

@@ -1,5 +1,5 @@
 // The replace of a hive over a real folder, with a fault injected at each of its volume calls in
-// turn; the removal of dead runs' leftovers; and the SHA-256 it reads back by.
+// turn; the removal of dead runs' leftovers; --recover's new file; and the SHA-256 it reads back by.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -14,6 +14,7 @@
 #include <iterator>
 
 #include "offline/interrupts.h"
+#include "offline/sink/file_sink.h"
 #include "offline/sink/posix_volume.h"
 #include "offline/sink/replace.h"
 #include "offline/sink/sha256.h"
@@ -87,7 +88,7 @@ TEST(Replace, EveryCallFailedStoppedDeadOrSignalled) {
     {
         const Folder folder(old_bytes);
         FaultyVolume probe(posix, Fault::kNone, -1);
-        const SinkResult done = replace_hive(probe, folder.hive, made.hive, true, interrupting_signal());
+        const SinkResult done = replace_hive(probe, {folder.hive, true}, made.hive, interrupting_signal());
         ASSERT_TRUE(done.result.ok() && done.wrote) << done.result.message();
         ASSERT_EQ(bytes_of(folder.hive), new_bytes);
         calls = probe.calls();
@@ -103,7 +104,7 @@ TEST(Replace, EveryCallFailedStoppedDeadOrSignalled) {
             const std::vector<std::string> before = folder.names();
             const std::string hive_access = access_of(folder.hive);
             FaultyVolume volume(posix, fault, k);
-            const SinkResult got = replace_hive(volume, folder.hive, made.hive, true, interrupting_signal());
+            const SinkResult got = replace_hive(volume, {folder.hive, true}, made.hive, interrupting_signal());
             const bool renamed = k > rename_at || (k == rename_at && fault == Fault::kSignal);
             EXPECT_EQ(got.wrote, renamed) << name;
             EXPECT_EQ(bytes_of(folder.hive), renamed ? new_bytes : old_bytes) << name;
@@ -144,11 +145,41 @@ TEST(Replace, RemovesOnlyItsOwnLeftovers) {
     std::sort(kept.begin(), kept.end());
     PosixVolume posix;
     std::string note;
-    ASSERT_TRUE(remove_leftovers(posix, folder.hive, note).ok());
+    ASSERT_TRUE(check_target(posix, {folder.hive}, note).ok());
     EXPECT_EQ(folder.names(), kept);
     EXPECT_EQ(note, "removed 2 files left beside it by runs that were stopped");
-    ASSERT_TRUE(remove_leftovers(posix, folder.hive, note).ok());
+    ASSERT_TRUE(check_target(posix, {folder.hive}, note).ok());
     EXPECT_EQ(note, "") << "with nothing to remove";
+}
+
+// --recover's new file: the hive's bytes, no wider than the hive it comes from nor than the umask
+// allows, and never over a file that is there.
+TEST(CreateHiveFile, ModeNoWiderThanItsSource) {
+    const mode_t mask = umask(022);
+    const std::string bytes = pattern('r', 9000);
+    // SOURCE MODE, WANT MODE, OUT THERE BEFORE
+    const struct { unsigned source, want; bool there; } cases[] = {
+        {0600, 0600, false}, {0640, 0640, false}, {0666, 0644, false}, {0444, 0444, false}, {0600, 0640, true}};
+    for (const auto& c : cases) {
+        const Folder folder("source");
+        const fs::path out = folder.dir / "out";
+        ASSERT_EQ(chmod(folder.hive.c_str(), c.source), 0);
+        if (c.there) {
+            std::ofstream(out) << "there";
+            ASSERT_EQ(chmod(out.c_str(), 0640), 0) << "out there";
+        }
+        const Result made = create_hive_file_like(out, folder.hive, [&](int fd) {
+            return ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) ? Result{} : failed("write", EIO);
+        });
+        struct stat st;
+        const std::string name = "source " + std::to_string(c.source) + (c.there ? ", out there" : "");
+        ASSERT_EQ(lstat(out.c_str(), &st), 0) << name;
+        EXPECT_EQ(st.st_mode & 07777, c.want) << name;
+        EXPECT_EQ(made.ok(), !c.there) << name << ": " << made.message();
+        EXPECT_EQ(bytes_of(out), c.there ? "there" : bytes) << name;
+        EXPECT_EQ(folder.names(), (std::vector<std::string>{"SOFTWARE", "notes", "out"})) << name;
+    }
+    umask(mask);
 }
 
 TEST(Sha256, FipsVectors) {

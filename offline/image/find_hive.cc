@@ -20,12 +20,13 @@ std::string joined(const std::vector<Installation>& all) {
 }
 
 // The hive below `system_folder` on `device`, where there is one.
-void hive_on(Guest& guest, const std::string& device, const std::string& system_folder,
+void hive_on(Appliance& guest, const std::string& device, const std::string& system_folder,
              std::vector<Installation>& all) {
-    if (!guest.mount(device, false)) return;
-    const auto hive = guest.file(system_folder + "/System32/config/SOFTWARE");
+    if (!guest.mount(device, false).ok()) return;
+    std::string hive;
+    const Result found = guest.find_file(system_folder + "/System32/config/SOFTWARE", hive);
     guest.unmount_all();
-    if (hive) all.push_back({device, *hive});
+    if (found.ok()) all.push_back({device, hive});
 }
 
 // Whether the filesystem on `device` is on `disk`: the disk itself, or one of its partitions
@@ -37,17 +38,19 @@ bool on_disk(const std::string& device, const std::string& disk) {
 
 }  // namespace
 
-std::string find_installation(Guest& guest, const std::string& disk, const std::string& root,
+std::string find_installation(Appliance& guest, const std::string& disk, const std::string& root,
                               Installation& found) {
     // A look at each filesystem first: inspection reads every disk of the appliance, each
     // filesystem mounted and its hives read, which a batch's images would pay for each.
     std::vector<Installation> all;
-    std::vector<std::string> filesystems;
-    for (const auto& device : guest.filesystems())
-        if (on_disk(device, disk)) filesystems.push_back(device);
+    std::vector<std::string> filesystems, every;
+    std::vector<std::pair<std::string, std::string>> roots;
+    if (guest.filesystems(every).ok())
+        for (const auto& device : every)
+            if (on_disk(device, disk)) filesystems.push_back(device);
     for (const auto& device : filesystems) hive_on(guest, device, "/Windows", all);
-    if (all.empty())
-        for (const auto& [device, system_folder] : guest.windows_roots())
+    if (all.empty() && guest.windows_roots(roots).ok())
+        for (const auto& [device, system_folder] : roots)
             if (on_disk(device, disk)) hive_on(guest, device, system_folder, all);
     if (filesystems.empty()) return "is not a disk image, or holds no filesystem libguestfs reads";
     if (all.empty()) return "holds no Windows installation (no Windows/System32/config/SOFTWARE)";
@@ -63,20 +66,21 @@ std::string find_installation(Guest& guest, const std::string& disk, const std::
         return "holds " + std::to_string(all.size()) + " Windows installations, on " + joined(all) +
                ": choose one with --root DEVICE";
     found = all.front();
-    return guest.mount(found.device, false) ? ""
-                                            : "cannot mount " + found.device + ": " + guest.error();
+    const Result mounted = guest.mount(found.device, false);
+    return mounted.ok() ? "" : mounted.message();
 }
 
-bool hibernated(Guest& guest) {
-    const auto file = guest.file("/hiberfil.sys");
-    const auto head = file ? guest.head(*file, 4) : std::nullopt;
-    return head && same_no_case(*head, "hibr");
+bool hibernated(Appliance& guest) {
+    std::string file, head;
+    return guest.find_file("/hiberfil.sys", file).ok() && guest.head(file, 4, head).ok() &&
+           same_no_case(head, "hibr");
 }
 
-std::vector<std::string> hive_logs(Guest& guest, const std::string& hive) {
+std::vector<std::string> hive_logs(Appliance& guest, const std::string& hive) {
     const PathParts parts = split_path(hive);
-    std::vector<std::string> logs;
-    for (const auto& other : guest.list(parts.folder).value_or(std::vector<std::string>{}))
+    std::vector<std::string> names, logs;
+    if (!guest.volume().list(parts.folder, names).ok()) return logs;
+    for (const auto& other : names)
         if (is_transaction_log(parts.name, other)) logs.push_back(other);
     return logs;
 }

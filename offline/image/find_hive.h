@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "offline/image/guest.h"
+#include "offline/image/appliance.h"
 
 namespace endpointfix::offline::image {
 
@@ -19,15 +19,15 @@ struct Installation {
 // hive is there. `root`, where not empty, picks the one on that device. On success, sets
 // `found` and leaves its filesystem mounted read-only; otherwise returns why, in a phrase that
 // follows the image's name: no filesystem, no installation, none on `root`, or more than one.
-std::string find_installation(Guest& guest, const std::string& disk, const std::string& root,
+std::string find_installation(Appliance& guest, const std::string& disk, const std::string& root,
                               Installation& found);
 
 // Whether the mounted volume holds a hibernation image: its hiberfil.sys begins with "hibr" in
 // any letter case, left for Windows to resume (hibernation, or Fast Startup's shut-down).
-bool hibernated(Guest& guest);
+bool hibernated(Appliance& guest);
 
 // The names of the transaction logs beside `hive` in the mounted volume: NAME.LOG, NAME.LOG1
 // and NAME.LOG2, in any letter case.
-std::vector<std::string> hive_logs(Guest& guest, const std::string& hive);
+std::vector<std::string> hive_logs(Appliance& guest, const std::string& hive);
 
 }  // namespace endpointfix::offline::image

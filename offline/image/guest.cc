@@ -61,8 +61,10 @@ bool debugging() {
     return debug != nullptr && *debug != '\0' && std::strcmp(debug, "0") != 0;
 }
 
-// The guest of libguestfs' appliance.
-class ApplianceGuest final : public Guest {
+// libguestfs' appliance, and the filesystem it has mounted as a Volume: an NTFS volume through
+// ntfs-3g, whose files have no owner or mode of their own. Every failure becomes a Result here,
+// with libguestfs' errno value (kRefused where it gives none).
+class ApplianceGuest final : public Appliance, public Volume {
 public:
     explicit ApplianceGuest(guestfs_h* g) : g_(g) {}
     ~ApplianceGuest() override { guestfs_close(g_); }
@@ -71,138 +73,203 @@ public:
 
     // libguestfs' and QEMU's messages, kept to tell why a start failed.
     std::string messages;
+    std::string error() const { return last_error(g_); }
 
-    std::string error() const override { return last_error(g_); }
-    int error_code() const override { return guestfs_last_errno(g_); }
-    std::vector<std::string> disks() override { return owned_list(guestfs_list_devices(g_)); }
-    std::vector<std::pair<std::string, std::string>> windows_roots() override;
-    std::vector<std::string> filesystems() override;
-    bool mount(const std::string& device, bool writable) override {
-        return (writable ? guestfs_mount(g_, device.c_str(), "/")
-                         : guestfs_mount_ro(g_, device.c_str(), "/")) == 0;
+    Volume& volume() override { return *this; }
+    Result disks(std::vector<std::string>& disks) override {
+        return listed(guestfs_list_devices(g_), disks, "cannot list the disks");
+    }
+    Result windows_roots(std::vector<std::pair<std::string, std::string>>& roots) override;
+    Result filesystems(std::vector<std::string>& devices) override;
+    Result mount(const std::string& device, bool writable) override {
+        return done(writable ? guestfs_mount(g_, device.c_str(), "/")
+                             : guestfs_mount_ro(g_, device.c_str(), "/"),
+                    "cannot mount " + device + (writable ? " for writing" : ""));
     }
     void unmount_all() override { guestfs_umount_all(g_); }
-    std::optional<std::string> file(const std::string& path) override {
+    Result find_file(const std::string& path, std::string& spelt) override {
         auto real = owned(guestfs_case_sensitive_path(g_, path.c_str()));
-        if (!real || guestfs_is_file(g_, real->c_str()) != 1) return std::nullopt;
-        return real;
+        if (!real) return failure("cannot look for " + path);
+        if (guestfs_is_file(g_, real->c_str()) != 1) return {ENOENT, path + ": no such file"};
+        spelt = std::move(*real);
+        return {};
     }
-    std::optional<FileFacts> stat(const std::string& path) override;
-    std::optional<std::vector<std::string>> list(const std::string& folder) override {
-        char** names = guestfs_ls(g_, folder.c_str());
-        if (names == nullptr) return std::nullopt;
-        return owned_list(names);
-    }
-    std::optional<std::string> head(const std::string& path, std::size_t count) override {
+    Result head(const std::string& path, std::size_t count, std::string& bytes) override {
         std::size_t got = 0;
-        char* bytes = guestfs_pread(g_, path.c_str(), static_cast<int>(count), 0, &got);
-        return owned(bytes, got);
+        char* read = guestfs_pread(g_, path.c_str(), static_cast<int>(count), 0, &got);
+        return taken(owned(read, got), bytes, "cannot read " + path);
     }
-    std::optional<std::int64_t> size(const std::string& path) override {
-        const std::int64_t bytes = guestfs_filesize(g_, path.c_str());
-        if (bytes < 0) return std::nullopt;
-        return bytes;
+    Result copy_out(const std::string& path, const std::string& local) override {
+        return done(guestfs_download(g_, path.c_str(), local.c_str()), "cannot copy " + path + " out");
     }
-    std::optional<std::string> sha256(const std::string& path) override {
-        return owned(guestfs_checksum(g_, "sha256", path.c_str()));
+    Result finish() override {
+        const bool flushed =
+            guestfs_sync(g_) == 0 && guestfs_umount_all(g_) == 0 && guestfs_sync(g_) == 0;
+        return flushed ? Result{} : failure("the image may not hold what was written");
     }
-    std::optional<std::string> attribute(const std::string& path, const std::string& name) override;
-    std::optional<std::vector<std::pair<std::string, std::string>>> attributes(
-        const std::string& path) override;
-    bool set_attribute(const std::string& path, const std::string& name,
-                       const std::string& bytes) override;
-    bool download(const std::string& path, const std::string& local) override {
-        return guestfs_download(g_, path.c_str(), local.c_str()) == 0;
+
+    bool has_modes() const override { return false; }
+    Result stat(const std::string& path, FileFacts& facts) override;
+    Result list(const std::string& folder, std::vector<std::string>& names) override {
+        return listed(guestfs_ls(g_, folder.c_str()), names, "cannot list " + folder);
     }
-    bool upload(const std::string& local, const std::string& path) override {
-        return guestfs_upload(g_, local.c_str(), path.c_str()) == 0;
+    Result create(const std::string& path) override {
+        FileFacts facts;
+        const Result there = stat(path, facts);
+        if (there.ok()) return {EEXIST, "cannot create " + path + ": it exists"};
+        if (there.code() != ENOENT) return there;
+        return done(guestfs_touch(g_, path.c_str()), "cannot create " + path);
     }
-    bool touch(const std::string& path) override { return guestfs_touch(g_, path.c_str()) == 0; }
-    bool link(const std::string& target, const std::string& name) override {
-        return guestfs_ln(g_, target.c_str(), name.c_str()) == 0;
+    // Nothing to give: the security descriptor (an attribute) holds the access.
+    Result set_owner(const std::string&, unsigned, unsigned, unsigned) override { return {}; }
+    Result list_attributes(const std::string& path, std::vector<std::string>& names) override;
+    Result attribute(const std::string& path, const std::string& name,
+                     std::optional<std::string>& value) override;
+    Result set_attribute(const std::string& path, const std::string& name,
+                         const std::string& value) override;
+    Result remove_attribute(const std::string& path, const std::string& name) override {
+        return done(guestfs_lremovexattr(g_, name.c_str(), path.c_str()),
+                    "cannot remove " + name + " of " + path);
     }
-    bool rename(const std::string& from, const std::string& to) override {
-        return guestfs_rename(g_, from.c_str(), to.c_str()) == 0;
+    // ntfs-3g has no inode flags: its file attributes are an extended attribute.
+    Result flags(const std::string&, unsigned& flags) override { return flags = 0, Result{}; }
+    Result set_flags(const std::string& path, unsigned flags) override {
+        return flags == 0 ? Result{} : Result::refused("cannot give " + path + " inode flags");
     }
-    bool remove(const std::string& path) override { return guestfs_rm(g_, path.c_str()) == 0; }
-    bool sync() override { return guestfs_sync(g_) == 0; }
-    bool finish() override {
-        return guestfs_sync(g_) == 0 && guestfs_umount_all(g_) == 0 && guestfs_sync(g_) == 0;
+    // Uploads the local file through /proc/self/fd/FROM, which reads it from its start.
+    Result write(const std::string& path, int from, std::uint64_t size) override;
+    // The appliance flushes every write at once.
+    Result sync(const std::string&) override { return done(guestfs_sync(g_), "cannot flush the image"); }
+    Result sha256(const std::string& path, std::string& digest) override {
+        return taken(owned(guestfs_checksum(g_, "sha256", path.c_str())), digest,
+                     "cannot read back " + path);
+    }
+    Result link(const std::string& existing, const std::string& name) override {
+        return done(guestfs_ln(g_, existing.c_str(), name.c_str()), "cannot link " + name);
+    }
+    Result rename(const std::string& from, const std::string& to) override {
+        return done(guestfs_rename(g_, from.c_str(), to.c_str()),
+                    "cannot rename " + from + " to " + to);
+    }
+    Result remove(const std::string& path) override {
+        return done(guestfs_rm(g_, path.c_str()), "cannot remove " + path);
+    }
+    Result sync_folder(const std::string&) override {
+        return done(guestfs_sync(g_), "cannot flush the image");
     }
 
 private:
+    // libguestfs' last failure: "WHAT: its reason", with its errno value.
+    Result failure(const std::string& what) const {
+        const int code = guestfs_last_errno(g_);
+        return {code != 0 ? code : Result::kRefused, what + ": " + last_error(g_)};
+    }
+    Result done(int status, const std::string& what) const {
+        return status == 0 ? Result{} : failure(what);
+    }
+    Result taken(std::optional<std::string> got, std::string& into, const std::string& what) const {
+        if (!got) return failure(what);
+        into = std::move(*got);
+        return {};
+    }
+    Result listed(char** list, std::vector<std::string>& into, const std::string& what) const {
+        if (list == nullptr) return failure(what);
+        into = owned_list(list);
+        return {};
+    }
+
     guestfs_h* g_;
     // Inspection reads every disk attached: done once a start, for all the images.
     std::optional<std::vector<std::pair<std::string, std::string>>> windows_;
     std::optional<std::vector<std::string>> filesystems_;
 };
 
-std::vector<std::pair<std::string, std::string>> ApplianceGuest::windows_roots() {
-    if (windows_) return *windows_;
-    auto& windows = windows_.emplace();
-    for (const auto& root : owned_list(guestfs_inspect_os(g_)))
-        if (owned(guestfs_inspect_get_type(g_, root.c_str())) == "windows")
-            windows.emplace_back(
-                root, owned(guestfs_inspect_get_windows_systemroot(g_, root.c_str()))
-                          .value_or("/Windows"));
-    return windows;
+Result ApplianceGuest::windows_roots(std::vector<std::pair<std::string, std::string>>& roots) {
+    if (!windows_) {
+        std::vector<std::string> found;
+        if (const Result inspected = listed(guestfs_inspect_os(g_), found, "cannot inspect the images");
+            !inspected.ok())
+            return inspected;
+        auto& windows = windows_.emplace();
+        for (const auto& root : found)
+            if (owned(guestfs_inspect_get_type(g_, root.c_str())) == "windows")
+                windows.emplace_back(
+                    root, owned(guestfs_inspect_get_windows_systemroot(g_, root.c_str()))
+                              .value_or("/Windows"));
+    }
+    roots = *windows_;
+    return {};
 }
 
-std::vector<std::string> ApplianceGuest::filesystems() {
-    if (filesystems_) return *filesystems_;
-    const auto pairs = owned_list(guestfs_list_filesystems(g_));
-    auto& devices = filesystems_.emplace();
-    for (std::size_t i = 0; i + 1 < pairs.size(); i += 2)
-        if (pairs[i + 1] != "swap" && pairs[i + 1] != "unknown") devices.push_back(pairs[i]);
-    return devices;
+Result ApplianceGuest::filesystems(std::vector<std::string>& devices) {
+    if (!filesystems_) {
+        std::vector<std::string> pairs;
+        if (const Result read = listed(guestfs_list_filesystems(g_), pairs, "cannot list the filesystems");
+            !read.ok())
+            return read;
+        auto& all = filesystems_.emplace();
+        for (std::size_t i = 0; i + 1 < pairs.size(); i += 2)
+            if (pairs[i + 1] != "swap" && pairs[i + 1] != "unknown") all.push_back(pairs[i]);
+    }
+    devices = *filesystems_;
+    return {};
 }
 
-std::optional<FileFacts> ApplianceGuest::stat(const std::string& path) {
+Result ApplianceGuest::stat(const std::string& path, FileFacts& facts) {
     struct guestfs_statns* st = guestfs_lstatns(g_, path.c_str());
-    if (st == nullptr) return std::nullopt;
-    FileFacts facts;
+    if (st == nullptr) return failure("cannot stat " + path);
+    facts = {};
     facts.regular = S_ISREG(st->st_mode);
     facts.size = static_cast<std::uint64_t>(st->st_size);
     facts.links = static_cast<std::uint64_t>(st->st_nlink);
-    facts.owner = static_cast<unsigned>(st->st_uid), facts.group = static_cast<unsigned>(st->st_gid);
-    facts.mode = static_cast<unsigned>(st->st_mode & 07777);
+    facts.device = static_cast<std::uint64_t>(st->st_dev);
+    facts.inode = static_cast<std::uint64_t>(st->st_ino);
     guestfs_free_statns(st);
-    return facts;
+    return {};
 }
 
-std::optional<std::vector<std::pair<std::string, std::string>>> ApplianceGuest::attributes(
-    const std::string& path) {
+Result ApplianceGuest::list_attributes(const std::string& path, std::vector<std::string>& names) {
     guestfs_xattr_list* list = guestfs_lgetxattrs(g_, path.c_str());
-    if (list == nullptr) return std::nullopt;
-    std::vector<std::pair<std::string, std::string>> kept;
-    for (std::uint32_t i = 0; i < list->len; ++i)
-        kept.emplace_back(list->val[i].attrname,
-                          std::string(list->val[i].attrval, list->val[i].attrval_len));
+    if (list == nullptr) return failure("cannot list the extended attributes of " + path);
+    names.clear();
+    for (std::uint32_t i = 0; i < list->len; ++i) names.emplace_back(list->val[i].attrname);
     guestfs_free_xattr_list(list);
-    return kept;
+    return {};
 }
 
 // Where libguestfs' own call fails but for a missing attribute, the appliance's getfattr; where
-// that reads nothing either, error() is the first call's.
-std::optional<std::string> ApplianceGuest::attribute(const std::string& path,
-                                                     const std::string& name) {
+// that reads nothing either, the failure is the first call's.
+Result ApplianceGuest::attribute(const std::string& path, const std::string& name,
+                                 std::optional<std::string>& value) {
     std::size_t got = 0;
     char* read = guestfs_lgetxattr(g_, path.c_str(), name.c_str(), &got);  // sets `got` first
-    if (auto bytes = owned(read, got)) return bytes;
-    if (guestfs_last_errno(g_) == ENODATA) return std::nullopt;
+    value = owned(read, got);
+    if (value || guestfs_last_errno(g_) == ENODATA) return {};
+    const Result first = failure("cannot read " + name + " of " + path);
     std::string command = getfattr_command(path, name);
     char* args[] = {command.data(), nullptr};
     const auto printed = owned(guestfs_debug(g_, "sh", args));
-    return printed ? getfattr_value(*printed, name) : std::nullopt;
+    value = printed ? getfattr_value(*printed, name) : std::nullopt;
+    return value ? Result{} : first;
 }
 
 // guestfs_lsetxattr sends its value as a string, cut at the first NUL byte (a security
 // descriptor holds many), and the daemon then reads past it: so setfattr, in the appliance.
-bool ApplianceGuest::set_attribute(const std::string& path, const std::string& name,
-                                   const std::string& bytes) {
-    std::string command = setfattr_command(path, name, bytes);
+Result ApplianceGuest::set_attribute(const std::string& path, const std::string& name,
+                                     const std::string& value) {
+    std::string command = setfattr_command(path, name, value);
     char* args[] = {command.data(), nullptr};
-    return owned(guestfs_debug(g_, "sh", args)).has_value();
+    return owned(guestfs_debug(g_, "sh", args)) ? Result{}
+                                                : failure("cannot set " + name + " of " + path);
+}
+
+Result ApplianceGuest::write(const std::string& path, int from, std::uint64_t size) {
+    struct stat local;
+    if (fstat(from, &local) != 0) return failed("cannot read the new hive", errno);
+    if (static_cast<std::uint64_t>(local.st_size) != size)
+        return Result::refused("the new hive is not the size it was made");
+    return done(guestfs_upload(g_, ("/proc/self/fd/" + std::to_string(from)).c_str(), path.c_str()),
+                "cannot write the new hive into the image");
 }
 
 }  // namespace
@@ -226,7 +293,7 @@ std::optional<ImageFormat> probe_image(const std::string& image, std::string& wh
     return probed;
 }
 
-std::unique_ptr<Guest> open_guest(const std::vector<Drive>& drives, bool writable,
+std::unique_ptr<Appliance> open_guest(const std::vector<Drive>& drives, bool writable,
                                   std::string& why) {
     guestfs_h* g = guestfs_create();
     if (g == nullptr) {

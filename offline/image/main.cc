@@ -41,21 +41,23 @@ int refuse(const std::string& what, const std::string& why) {
 bool interrupted() { return interrupting_signal() != 0; }
 
 // Copies the hive and its logs into `folder` and notes what was read.
-std::string copy_out(Guest& guest, const std::string& folder, HiveRead& read) {
+std::string copy_out(Appliance& guest, const std::string& folder, HiveRead& read) {
     const std::string& hive = read.at.hive;
-    const auto size = guest.size(hive);
-    const auto sum = guest.sha256(hive);
-    if (!size || !sum || !guest.download(hive, folder + "/" + split_path(hive).name))
-        return "cannot copy " + hive + " out: " + guest.error();
-    read.size = *size, read.sha256 = *sum;
+    FileFacts facts;
+    Result done = guest.volume().stat(hive, facts);
+    if (done.ok()) done = guest.volume().sha256(hive, read.sha256);
+    if (done.ok()) done = guest.copy_out(hive, folder + "/" + split_path(hive).name);
+    if (!done.ok()) return done.message();
+    read.size = static_cast<std::int64_t>(facts.size);
     for (const auto& log : hive_logs(guest, hive))
-        if (!guest.download(sibling_path(hive, log), folder + "/" + log))
-            return "cannot copy " + log + " out: " + guest.error();
+        if (const Result copied = guest.copy_out(sibling_path(hive, log), folder + "/" + log);
+            !copied.ok())
+            return copied.message();
     return "";
 }
 
 // One image, its disk attached in `guest`: found, copied out, and serviced as a hive file is.
-int service_image(Guest& guest, const std::string& disk, const std::string& image,
+int service_image(Appliance& guest, const std::string& disk, const std::string& image,
                   const Options& options) {
     const bool apply = options.mode == Mode::kApply;
     const PrivateFolder folder;
@@ -71,8 +73,7 @@ int service_image(Guest& guest, const std::string& disk, const std::string& imag
     // Messages and --json name the hive as it stands in the image; the copy is what is read.
     const HiveSource hive{image + ":" + read.at.hive,
                           folder.path() + "/" + split_path(read.at.hive).name, false};
-    ImageWriteBack sink(guest, read, options.backup, interrupting_signal(),
-                        [&](const std::string& note) { tell(hive.label(), note); });
+    ImageWriteBack sink(guest, read, options.backup, interrupting_signal());
     return serve(kProgram, options, hive, sink);
 }
 
@@ -87,8 +88,9 @@ int service_group(const std::vector<const Planned*>& group, const Options& optio
     // mount, and the volume remounted writable only where there is something to write.
     const auto guest = drives.empty() ? nullptr
                                       : open_guest(drives, options.mode == Mode::kApply, why);
-    const auto disks = guest ? guest->disks() : std::vector<std::string>{};
-    if (guest && disks.size() != drives.size()) why = "the appliance shows another count of disks";
+    std::vector<std::string> disks;
+    if (guest && (!guest->disks(disks).ok() || disks.size() != drives.size()))
+        why = "the appliance shows another count of disks";
     int status = 0;
     std::size_t drive = 0;
     for (const Planned* one : group) {

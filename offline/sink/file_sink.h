@@ -1,10 +1,13 @@
-// The file binding's sink: the new hive takes the place of a hive file.
+// The file binding's sinks: the new hive takes the place of a hive file; --recover's copy is a
+// new file.
 #pragma once
 
 #include <csignal>
+#include <functional>
 #include <string>
 
 #include "offline/sink/hive_sink.h"
+#include "offline/sink/target.h"
 
 namespace endpointfix::offline {
 
@@ -13,22 +16,28 @@ namespace endpointfix::offline {
 class FileSink final : public HiveSink {
 public:
     FileSink(std::string path, bool backup, const volatile std::sig_atomic_t& interrupted)
-        : path_(std::move(path)), backup_(backup), interrupted_(interrupted) {}
+        : target_(std::move(path), backup), interrupted_(interrupted) {}
     ~FileSink() override;
     FileSink(const FileSink&) = delete;
     FileSink& operator=(const FileSink&) = delete;
 
     // Opens the hive for writing and locks it (flock, held until this sink is gone: the lock is
-    // on the file itself, so that it leaves nothing behind), refuses it where it has other
-    // names or the path no longer names it, and removes the leftovers of runs that died.
-    Result claim(std::string& note) override;
+    // on the file itself, so that it leaves nothing behind), and refuses it where the path no
+    // longer names the file locked. The replace checks that it still does.
+    Result claim() override;
     SinkResult put(const NewHive& hive) override;
 
 private:
-    std::string path_;
-    bool backup_;
+    Target target_;
     const volatile std::sig_atomic_t& interrupted_;
     int locked_ = -1;
 };
+
+// Creates the hive file `out`, which must not exist, whole or not at all (create_hive_file):
+// `write` writes it at the descriptor it is given, from its start; it is given the mode new files
+// get here, but no permission the file `like` (the hive it comes from) lacks. The message
+// follows `out`'s name.
+Result create_hive_file_like(const std::string& out, const std::string& like,
+                             const std::function<Result(int fd)>& write);
 
 }  // namespace endpointfix::offline

@@ -51,7 +51,8 @@ Result PosixVolume::stat(const std::string& path, FileFacts& facts) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0) return failed("cannot stat " + path, errno);
     facts = {S_ISREG(st.st_mode), static_cast<std::uint64_t>(st.st_size),
-             static_cast<std::uint64_t>(st.st_nlink), st.st_uid, st.st_gid, st.st_mode & 07777u};
+             static_cast<std::uint64_t>(st.st_nlink), static_cast<std::uint64_t>(st.st_dev),
+             static_cast<std::uint64_t>(st.st_ino), st.st_uid, st.st_gid, st.st_mode & 07777u};
     return {};
 }
 
@@ -126,6 +127,12 @@ Result PosixVolume::set_attribute(const std::string& path, const std::string& na
                                   const std::string& value) {
     if (lsetxattr(path.c_str(), name.c_str(), value.data(), value.size(), 0) != 0)
         return failed("cannot set the attribute " + name + " of " + path, errno);
+    return {};
+}
+
+Result PosixVolume::remove_attribute(const std::string& path, const std::string& name) {
+    if (lremovexattr(path.c_str(), name.c_str()) != 0)
+        return failed("cannot remove the attribute " + name + " of " + path, errno);
     return {};
 }
 

@@ -26,6 +26,9 @@ public:
                      std::optional<std::string>& value) override;
     Result set_attribute(const std::string& path, const std::string& name,
                          const std::string& value) override;
+    Result remove_attribute(const std::string& path, const std::string& name) override;
+    Result flags(const std::string& path, unsigned& flags) override;
+    Result set_flags(const std::string& path, unsigned flags) override;
     Result write(const std::string& path, int from, std::uint64_t size) override;
     Result sync(const std::string& path) override;
     Result sha256(const std::string& path, std::string& digest) override;

@@ -1,6 +1,5 @@
 #include "offline/sink/replace.h"
 
-#include <cctype>
 #include <cerrno>
 #include <functional>
 #include <random>
@@ -13,16 +12,13 @@
 namespace endpointfix::offline {
 namespace {
 
-constexpr char kMark[] = ".endpointfix-";
-constexpr std::size_t kLetters = 6;
-constexpr char kAsItWas[] = "; the hive is as it was";
-
+// A name is_leftover_of knows.
 std::string temporary_name(const std::string& hive_name) {
     static constexpr char kAlphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     static std::mt19937 random{std::random_device{}()};
-    std::string name = "." + hive_name + kMark;
-    for (std::size_t i = 0; i < kLetters; ++i) name += kAlphabet[random() % (sizeof(kAlphabet) - 1)];
+    std::string name = "." + hive_name + ".endpointfix-";
+    for (int i = 0; i < 6; ++i) name += kAlphabet[random() % (sizeof(kAlphabet) - 1)];
     return name;
 }
 
@@ -36,17 +32,6 @@ Result create_beside(Volume& volume, const std::string& target, std::string& tem
         if (made.code() != EEXIST) break;
     }
     return made;
-}
-
-// The old hive's security, where it is a regular file, and no backup is in the way.
-Result read_old(Volume& volume, const std::string& target, bool backup, Security& security) {
-    if (const Result read = read_security(volume, target, security); !read.ok()) return read;
-    if (!security.facts.regular) return Result::refused("is not a regular file");
-    if (!backup) return {};
-    FileFacts facts;
-    const Result there = volume.stat(target + ".bak", facts);
-    if (there.ok()) return Result::refused(target + ".bak is there already");
-    return there.code() == ENOENT ? Result{} : there;
 }
 
 Result read_back(Volume& volume, const std::string& temp, const std::string& want) {
@@ -69,71 +54,80 @@ Result put_in_place(Volume& volume, const std::string& temp, const std::string& 
     return {};
 }
 
-}  // namespace
-
-bool is_leftover_of(const std::string& hive_name, const std::string& file_name) {
-    const std::string prefix = "." + hive_name + kMark;
-    if (file_name.size() != prefix.size() + kLetters || file_name.compare(0, prefix.size(), prefix))
-        return false;
-    for (std::size_t i = prefix.size(); i < file_name.size(); ++i)
-        if (!std::isalnum(static_cast<unsigned char>(file_name[i]))) return false;
-    return true;
+// Runs `steps` in turn until one fails or `interrupted` is set.
+Result run_steps(const std::vector<std::function<Result()>>& steps,
+                 const volatile std::sig_atomic_t& interrupted) {
+    for (const auto& step : steps) {
+        const Result done = interrupted != 0 ? Result::refused("interrupted") : step();
+        if (!done.ok()) return done;
+    }
+    return {};
 }
 
-SinkResult replace_hive(Volume& volume, const std::string& target, const NewHive& hive,
-                        bool backup, const volatile std::sig_atomic_t& interrupted) {
+}  // namespace
+
+SinkResult replace_hive(Volume& volume, const Target& target, const NewHive& hive,
+                        const volatile std::sig_atomic_t& interrupted) {
+    const std::string& path = target.path;
     Security security;
     std::string want, temp;
     bool linked = false;
-    const std::function<Result()> steps[] = {
-        [&] { return read_old(volume, target, backup, security); },
-        [&] { return sha256_of(hive.fd, hive.size, want); },
-        [&] { return create_beside(volume, target, temp); },
-        [&] { return give_security(volume, temp, security); },  // before any byte of the hive
-        [&] { return volume.write(temp, hive.fd, hive.size); },
-        [&] { return keep_security_after_write(volume, temp, security); },
-        [&] { return volume.sync(temp); },
-        [&] { return read_back(volume, temp, want); },
-        [&] {
-            const Result kept = backup ? volume.link(target, target + ".bak") : Result{};
-            linked = backup && kept.ok();
-            return kept;
-        },
-    };
     SinkResult result;
-    for (const auto& step : steps) {
-        result.result = interrupted != 0 ? Result::refused("interrupted") : step();
-        if (!result.result.ok()) break;
-    }
+    result.result = run_steps(
+        {[&] { return check_target(volume, target, result.note); },
+         [&] { return read_security(volume, path, security); },
+         [&] { return sha256_of(hive.fd, hive.size, want); },
+         [&] { return create_beside(volume, path, temp); },
+         [&] { return give_security(volume, temp, security); },  // before any byte of the hive
+         [&] { return volume.write(temp, hive.fd, hive.size); },
+         [&] { return keep_security_after_write(volume, temp, security); },
+         [&] { return volume.sync(temp); },
+         [&] { return read_back(volume, temp, want); },
+         [&] {
+             const Result kept = target.backup ? volume.link(path, path + ".bak") : Result{};
+             linked = target.backup && kept.ok();
+             return kept;
+         }},
+        interrupted);
     if (result.result.ok())
-        result.result = put_in_place(volume, temp, target, interrupted, result.wrote);
+        result.result = put_in_place(volume, temp, path, interrupted, result.wrote);
     if (result.wrote) return result;
     std::string left;
     if (!temp.empty() && !volume.remove(temp).ok()) left = temp;
-    if (linked && !volume.remove(target + ".bak").ok()) left += (left.empty() ? "" : " and ") + target + ".bak";
+    if (linked && !volume.remove(path + ".bak").ok()) left += (left.empty() ? "" : " and ") + path + ".bak";
     result.result = result.result.and_then_say(
         kAsItWas + (left.empty() ? "" : ", but " + left + " could not be removed"));
     return result;
 }
 
-Result remove_leftovers(Volume& volume, const std::string& target, std::string& note) {
-    note.clear();
-    const PathParts parts = split_path(target);
-    std::vector<std::string> names;
-    if (const Result listed = volume.list(parts.folder, names); !listed.ok()) return listed;
-    int removed = 0;
-    for (const auto& name : names) {
-        FileFacts facts;
-        const std::string path = sibling_path(target, name);
-        if (!is_leftover_of(parts.name, name) || !volume.stat(path, facts).ok() || !facts.regular)
-            continue;
-        if (const Result gone = volume.remove(path); !gone.ok()) return gone;
-        ++removed;
-    }
-    if (removed == 1) note = "removed a file left beside it by a run that was stopped";
-    if (removed > 1)
-        note = "removed " + std::to_string(removed) + " files left beside it by runs that were stopped";
-    return {};
+Result create_hive_file(Volume& volume, const std::string& path, const NewHive& hive,
+                        unsigned mode) {
+    const HeldSignals held;
+    const volatile std::sig_atomic_t never = 0;
+    std::string want, temp;
+    FileFacts made;
+    Result done = run_steps(
+        {[&] { return sha256_of(hive.fd, hive.size, want); },
+         [&] { return create_beside(volume, path, temp); },
+         [&] { return volume.stat(temp, made); },
+         [&] { return volume.set_owner(temp, made.owner, made.group, mode); },
+         [&] { return volume.write(temp, hive.fd, hive.size); },
+         [&] { return volume.sync(temp); },
+         [&] { return read_back(volume, temp, want); },
+         [&] {
+             const Result linked = volume.link(temp, path);
+             if (linked.code() == EEXIST)
+                 return Result::refused("exists already, and is not overwritten");
+             return linked;
+         }},
+        never);
+    const bool created = done.ok();
+    if (!temp.empty() && !volume.remove(temp).ok() && created)
+        done = Result::refused("created, but " + temp + " could not be removed");
+    if (!created) return done;
+    const Result synced = volume.sync_folder(split_path(path).folder);
+    if (!synced.ok()) return {synced.code(), "created, but " + synced.message()};
+    return done;
 }
 
 }  // namespace endpointfix::offline

@@ -66,11 +66,37 @@ Result give_owner(Volume& volume, const std::string& path, const FileFacts& fact
     return {};
 }
 
+// Removes from `path` every listed attribute that `kept` does not name: what a new file was given
+// and the old one lacks (an access ACL inherited from its folder's default ACL, which would let
+// more read the hive once its mode is widened).
+Result remove_others(Volume& volume, const std::string& path, const Attributes& kept) {
+    std::vector<std::string> names;
+    if (const Result listed = volume.list_attributes(path, names); !listed.ok()) return listed;
+    for (const auto& name : names) {
+        const auto same = [&](const auto& attribute) { return attribute.first == name; };
+        if (std::find_if(kept.begin(), kept.end(), same) == kept.end())
+            if (const Result gone = volume.remove_attribute(path, name); !gone.ok()) return gone;
+    }
+    return {};
+}
+
+// Gives `path` the inode flags `flags` where it has others (a folder's, inherited), and reads
+// them back. Before any data: some (no copy-on-write) take only on an empty file.
+Result give_flags(Volume& volume, const std::string& path, unsigned flags) {
+    unsigned now = 0;
+    if (const Result read = volume.flags(path, now); !read.ok() || now == flags) return read;
+    if (const Result set = volume.set_flags(path, flags); !set.ok()) return set;
+    if (const Result read = volume.flags(path, now); !read.ok()) return read;
+    if (now != flags) return Result::refused("the inode flags of " + path + " do not read back as set");
+    return {};
+}
+
 }  // namespace
 
 Result read_security(Volume& volume, const std::string& path, Security& security) {
     security = {};
     if (const Result read = volume.stat(path, security.facts); !read.ok()) return read;
+    if (const Result read = volume.flags(path, security.flags); !read.ok()) return read;
     std::vector<std::string> names;
     if (const Result read = volume.list_attributes(path, names); !read.ok()) return read;
     if (std::find(names.begin(), names.end(), kNtfsDescriptor) == names.end())
@@ -90,6 +116,8 @@ Result give_security(Volume& volume, const std::string& path, const Security& se
     if (const Result given = give_owner(volume, path, security.facts, true); !given.ok())
         return given;
     if (const Result given = give(volume, path, security.early, false); !given.ok()) return given;
+    if (const Result gone = remove_others(volume, path, security.early); !gone.ok()) return gone;
+    if (const Result given = give_flags(volume, path, security.flags); !given.ok()) return given;
     return give_owner(volume, path, security.facts, false);
 }
 

@@ -1,6 +1,7 @@
 // A hive's security, carried over to the new file that replaces it: who may read and change it
-// (owner, mode, POSIX ACL, NTFS security descriptor, every other extended attribute), and the
-// NTFS attributes and creation time that writing the data may change. Written once, over a Volume.
+// (owner, mode, POSIX ACL, NTFS security descriptor, every other extended attribute, and no
+// attribute the old file lacks), the inode flags that do not stop a write, and the NTFS
+// attributes and creation time that writing the data may change. Written once, over a Volume.
 #pragma once
 
 #include <string>
@@ -15,6 +16,7 @@ using Attributes = std::vector<std::pair<std::string, std::string>>;  // name, v
 
 struct Security {
     FileFacts facts;   // owner, group and mode, where the volume has modes
+    unsigned flags = 0;  // the inode flags a new file may be given (Volume::flags)
     Attributes early;  // every extended attribute but `late`: given before any byte of data
     Attributes late;   // system.ntfs_attrib and system.ntfs_crtime: given after the data
 };
@@ -24,8 +26,9 @@ struct Security {
 // system.ntfs_crtime), where it has them.
 Result read_security(Volume& volume, const std::string& path, Security& security);
 
-// Gives the file at `path` the owner, mode and `early` attributes of `security`, and reads them
-// back once all are set (setting one may change another: a mode rewrites an ACL's mask).
+// Gives the file at `path` the owner, mode, `early` attributes and flags of `security`, removes
+// every other attribute its listing shows, and reads them back once all are set (setting one
+// may change another: a mode rewrites an ACL's mask).
 Result give_security(Volume& volume, const std::string& path, const Security& security);
 
 // After the data is written: gives the file at `path` the `late` attributes, and again any of

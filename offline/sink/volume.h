@@ -1,7 +1,9 @@
-// What replacing a hive needs of the volume it is on, and nothing more: a small interface with
-// one binding over POSIX calls (offline/sink/posix_volume.h), one over a disk image's guest
-// (offline/image/guest_volume.h), and, for tests, one that injects faults. The replace
-// (offline/sink/replace.h) and the security carry-over are written once, over it.
+// The one file interface of the offline programs: what replacing a hive, and finding one in a
+// disk image, need of the volume it is on, and nothing more. One binding over POSIX calls
+// (offline/sink/posix_volume.h), one over libguestfs' appliance (offline/image/guest.cc), one
+// in memory (offline/sink/memory_volume.h), and a forwarding base for wrappers
+// (offline/sink/volume_wrapper.h), as the tests' fault injection. The checks before a replace,
+// the replace (offline/sink/replace.h) and the security carry-over are written once, over it.
 //
 // Paths are the volume's own: a path of this machine for POSIX, a path in the mounted guest for an
 // image. Every call returns a Result; none throws.
@@ -21,6 +23,8 @@ struct FileFacts {
     bool regular = false;
     std::uint64_t size = 0;
     std::uint64_t links = 1;  // its names: more than one means hard links
+    // Which file it is: two names with the same pair name the same file.
+    std::uint64_t device = 0, inode = 0;
     // Owner and mode, where the volume has them (has_modes()).
     unsigned owner = 0, group = 0, mode = 0;
 };
@@ -53,6 +57,15 @@ public:
                              std::optional<std::string>& value) = 0;
     virtual Result set_attribute(const std::string& path, const std::string& name,
                                  const std::string& value) = 0;
+    // Removes it; ENODATA where the file has no such attribute.
+    virtual Result remove_attribute(const std::string& path, const std::string& name) = 0;
+
+    // The inode flags of the file at `path` that a new file may be given without its write being
+    // stopped (ext4's no-dump, no-atime, synchronous writes...; never immutable or append-only),
+    // as the volume spells them: 0 where it has none. set_flags gives the file these and clears
+    // the others of that kind.
+    virtual Result flags(const std::string& path, unsigned& flags) = 0;
+    virtual Result set_flags(const std::string& path, unsigned flags) = 0;
 
     // Puts the `size` bytes of the local file open at `from` (from its start) into the file at
     // `path`, which exists, in place of what it holds: the file itself stays, with its security.
