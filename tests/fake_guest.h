@@ -13,7 +13,7 @@
 #include <set>
 
 #include "offline/image/guest.h"
-#include "offline/sink/sha256.h"
+#include "offline/sink/digest.h"
 
 namespace endpointfix::offline::image {
 
@@ -88,9 +88,7 @@ public:
     std::optional<std::string> sha256(const std::string& path) override {
         const auto found = fails("sha256") ? nullptr : find(path);
         if (!found) return std::nullopt;
-        Sha256 hash;
-        hash.add(found->bytes.data(), found->bytes.size());
-        return hash.hex();
+        return sha256_hex(found->bytes);
     }
     std::optional<std::string> attribute(const std::string& path, const std::string& name) override {
         const auto found = find(path);

@@ -8,15 +8,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "offline/interrupts.h"
+#include "offline/sink/digest.h"
 #include "offline/sink/posix_volume.h"
 #include "offline/sink/replace.h"
-#include "offline/sink/sha256.h"
 #include "tests/faulty_volume.h"
 
 namespace endpointfix::offline {
@@ -158,14 +159,22 @@ TEST(Sha256, FipsVectors) {
         {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}};
-    for (const auto& [input, want] : cases)
-        for (const std::size_t piece : {std::size_t{1} << 20, std::size_t{63}}) {  // whole, in pieces
-            Sha256 hash;
-            for (std::size_t at = 0; at < input.size(); at += piece)
-                hash.add(input.data() + at, std::min(piece, input.size() - at));
-            EXPECT_EQ(hash.hex(), want) << input.substr(0, 8) << " (" << input.size() << " bytes, pieces of " << piece << ")";
-        }
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+        // Read in pieces of 1 MiB: two whole ones and a short one.
+        {std::string(2621440, 'a'), "b19fda75b6c96f0cd6a27a6c371352dbe76e5a5f4ac1a10fb1352df725eb04be"}};
+    for (const auto& [input, want] : cases) {
+        const std::string name = input.substr(0, 8) + " (" + std::to_string(input.size()) + " bytes)";
+        EXPECT_EQ(sha256_hex(input), want) << name << " in memory";
+        const int fd = memfd_create("digest", MFD_CLOEXEC);
+        ASSERT_GE(fd, 0) << name;
+        ASSERT_EQ(write(fd, input.data(), input.size()), static_cast<ssize_t>(input.size())) << name;
+        std::string digest;  // the descriptor at its end: read from its start all the same
+        const Result whole = sha256_of(fd, input.size(), digest);
+        EXPECT_TRUE(whole.ok()) << name << ": " << whole.message();
+        EXPECT_EQ(digest, want) << name << " from a descriptor";
+        EXPECT_EQ(sha256_of(fd, input.size() + 1, digest).code(), EIO) << name << ", a byte short";
+        close(fd);
+    }
 }
 
 }  // namespace

@@ -6,12 +6,11 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <vector>
 
 #include "offline/load/input_file.h"
-#include "offline/sink/sha256.h"
+#include "offline/sink/digest.h"
 
 namespace endpointfix::offline {
 namespace {
@@ -31,21 +30,6 @@ Result closing(int fd, Result done, const std::string& what) {
 bool absent(int error) { return error == ENODATA || error == ENOTSUP; }
 
 }  // namespace
-
-Result sha256_of(int fd, std::uint64_t size, std::string& digest) {
-    Sha256 hash;
-    std::vector<char> buffer(1 << 20);
-    for (std::uint64_t at = 0; at < size;) {
-        const ssize_t got = pread(fd, buffer.data(), std::min<std::uint64_t>(buffer.size(), size - at),
-                                  static_cast<off_t>(at));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return failed("cannot read it back", got < 0 ? errno : EIO);
-        hash.add(buffer.data(), static_cast<std::size_t>(got));
-        at += static_cast<std::uint64_t>(got);
-    }
-    digest = hash.hex();
-    return {};
-}
 
 Result PosixVolume::stat(const std::string& path, FileFacts& facts) {
     struct stat st;

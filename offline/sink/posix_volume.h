@@ -8,10 +8,6 @@
 
 namespace endpointfix::offline {
 
-// The SHA-256 of the first `size` bytes of the file open at `fd` (read from its start, whatever
-// its position), in lower-case hex: EIO where it ends sooner.
-Result sha256_of(int fd, std::uint64_t size, std::string& digest);
-
 // Links are not followed: a path names the link itself.
 class PosixVolume final : public Volume {
 public:

@@ -6,8 +6,8 @@
 #include <random>
 
 #include "offline/load/path_parts.h"
+#include "offline/sink/digest.h"
 #include "offline/sink/held_signals.h"
-#include "offline/sink/posix_volume.h"
 #include "offline/sink/security.h"
 
 namespace endpointfix::offline {
