@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app/run.h"
 #include "check/escaped_name.h"
@@ -36,16 +37,17 @@ bool looks_like_software(RegistryStore& store) {
     store.close(key);
     return true;
 }
-// Makes the changes in a writable copy of `loaded`, has it make and prove the new hive, and puts
-// that through `sink`. `before` is the check's status over the hive as it was.
-SinkResult write_changes(const LoadedHive& loaded, HiveSink& sink, int before) {
+// Makes the changes in a writable copy of `loaded`, has it make and prove the new hive against
+// `old` (the store the check read), and puts that through `sink`. `before` is the check's status
+// over the hive as it was.
+SinkResult write_changes(const LoadedHive& loaded, HiveStore& old, HiveSink& sink, int before) {
     Result result;
-    const auto store = loaded.store(true, result);
+    auto store = loaded.store(true, result);
     if (!store) return {result};
     WriteRecorder recorder(*store);
     run(recorder);
     NewHive made;
-    result = loaded.make_new_hive(*store, recorder, before, made);
+    result = loaded.make_new_hive(std::move(store), old, recorder, before, made);
     if (!result.ok()) return {result.and_then_say("; the hive is as it was")};
     const SinkResult put = sink.put(made);
     close(made.fd);
@@ -107,7 +109,7 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
     const int status = run_check(*store, *store, held_report.get(), options);
     if (status == kOutputFailed) return refuse(program, hive, "cannot hold the report");
     if (changes != 0) {
-        const SinkResult put = write_changes(*loaded, sink, status);
+        const SinkResult put = write_changes(*loaded, *store, sink, status);
         wrote = put.wrote;
         if (!put.result.ok()) return refuse(program, hive, put.result.message());
     }
