@@ -52,6 +52,9 @@ public:
     Result sha256(const std::string& p, std::string& d) override {
         return fault("sha256") ? injected_ : inner_.sha256(p, d);
     }
+    Result holds(const std::string& p, int from, std::uint64_t size, bool& same) override {
+        return fault("holds") ? injected_ : inner_.holds(p, from, size, same);
+    }
     Result link(const std::string& e, const std::string& n) override {
         return fault("link") ? injected_ : inner_.link(e, n);
     }

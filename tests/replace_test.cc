@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "offline/interrupts.h"
 #include "offline/sink/digest.h"
@@ -150,6 +151,35 @@ TEST(Replace, RemovesOnlyItsOwnLeftovers) {
     EXPECT_EQ(note, "removed 2 files left beside it by runs that were stopped");
     ASSERT_TRUE(remove_leftovers(posix, folder.hive, note).ok());
     EXPECT_EQ(note, "") << "with nothing to remove";
+}
+
+TEST(PosixVolume, HoldsComparesEveryByteAndTheSize) {
+    const std::string hive = pattern('h', (3 << 20) + 5);  // three pieces of 1 MiB and a few bytes
+    std::string late = hive;
+    late[late.size() - 2] ^= 1;
+    // CASE, THE FILE'S BYTES (none: no file), SIZE ASKED, WANT: same, or the code of the failure
+    const struct {
+        const char* name;
+        std::optional<std::string> file;
+        std::size_t size;
+        int want;  // 1 same, 0 not the same, else the code
+    } cases[] = {{"the same bytes", hive, hive.size(), 1},
+                 {"a byte of the last piece other", late, hive.size(), 0},
+                 {"a byte longer", hive + "x", hive.size(), 0},
+                 {"a byte shorter", hive.substr(1), hive.size(), 0},
+                 {"both empty", "", 0, 1},
+                 {"no file", std::nullopt, hive.size(), ENOENT},
+                 {"the local file a byte short", hive + "x", hive.size() + 1, EIO}};
+    const Memfd made(hive);
+    PosixVolume posix;
+    for (const auto& c : cases) {
+        const Folder folder("");
+        const fs::path path = folder.dir / "new";
+        if (c.file) std::ofstream(path, std::ios::binary) << *c.file;
+        bool same = false;
+        const Result got = posix.holds(path, made.hive.fd, c.size, same);
+        EXPECT_EQ(got.ok() ? int{same} : got.code(), c.want) << c.name << ": " << got.message();
+    }
 }
 
 TEST(Sha256, FipsVectors) {

@@ -6,7 +6,9 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "offline/load/input_file.h"
@@ -28,6 +30,33 @@ Result closing(int fd, Result done, const std::string& what) {
 
 // Whether an attribute's read failed because the file, or its file system, has no such one.
 bool absent(int error) { return error == ENODATA || error == ENOTSUP; }
+
+// Reads `size` bytes at `offset` of `fd` into `to`, as many reads as it takes. 0, or an errno
+// value: EIO where the file ends sooner.
+int read_at(int fd, char* to, std::size_t size, std::uint64_t offset) {
+    while (size > 0) {
+        const ssize_t got = pread(fd, to, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return got < 0 ? errno : EIO;
+        to += got, size -= static_cast<std::size_t>(got), offset += static_cast<std::uint64_t>(got);
+    }
+    return 0;
+}
+
+// Whether the file open at `fd`, `size` bytes long, holds what `from` holds; 0 or an errno
+// value (`from`'s read failing as EIO where it is shorter).
+int same_bytes(int fd, int from, std::uint64_t size, bool& same) {
+    constexpr std::size_t kPiece = 1 << 20;
+    std::vector<char> ours(kPiece), theirs(kPiece);
+    same = true;
+    for (std::uint64_t at = 0; at < size && same; at += kPiece) {
+        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, size - at));
+        if (const int error = read_at(fd, ours.data(), piece, at)) return error;
+        if (const int error = read_at(from, theirs.data(), piece, at)) return error;
+        same = std::memcmp(ours.data(), theirs.data(), piece) == 0;
+    }
+    return 0;
+}
 
 }  // namespace
 
@@ -135,6 +164,19 @@ Result PosixVolume::sha256(const std::string& path, std::string& digest) {
     Result done = fstat(fd, &st) == 0 ? Result{} : failed("cannot stat " + path, errno);
     if (done.ok()) done = sha256_of(fd, static_cast<std::uint64_t>(st.st_size), digest);
     if (!done.ok()) done = Result(done.code(), path + ": " + done.message());
+    return closing(fd, done, "cannot read back " + path);
+}
+
+Result PosixVolume::holds(const std::string& path, int from, std::uint64_t size, bool& same) {
+    const int fd = open_file(path, O_RDONLY);
+    if (fd < 0) return failed("cannot open " + path, errno);
+    struct stat st;
+    Result done = fstat(fd, &st) == 0 ? Result{} : failed("cannot stat " + path, errno);
+    same = done.ok() && static_cast<std::uint64_t>(st.st_size) == size;
+    if (same) {
+        const int error = same_bytes(fd, from, size, same);
+        if (error != 0) done = failed("cannot read back " + path, error);
+    }
     return closing(fd, done, "cannot read back " + path);
 }
 

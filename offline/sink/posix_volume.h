@@ -25,6 +25,7 @@ public:
     Result write(const std::string& path, int from, std::uint64_t size) override;
     Result sync(const std::string& path) override;
     Result sha256(const std::string& path, std::string& digest) override;
+    Result holds(const std::string& path, int from, std::uint64_t size, bool& same) override;
     Result link(const std::string& existing, const std::string& name) override;
     Result rename(const std::string& from, const std::string& to) override;
     Result remove(const std::string& path) override;

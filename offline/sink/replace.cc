@@ -6,7 +6,6 @@
 #include <random>
 
 #include "offline/load/path_parts.h"
-#include "offline/sink/digest.h"
 #include "offline/sink/held_signals.h"
 #include "offline/sink/security.h"
 
@@ -49,10 +48,10 @@ Result read_old(Volume& volume, const std::string& target, bool backup, Security
     return there.code() == ENOENT ? Result{} : there;
 }
 
-Result read_back(Volume& volume, const std::string& temp, const std::string& want) {
-    std::string digest;
-    if (const Result read = volume.sha256(temp, digest); !read.ok()) return read;
-    if (digest != want) return Result::refused("the new hive does not read back as written");
+Result read_back(Volume& volume, const std::string& temp, const NewHive& hive) {
+    bool same = false;
+    if (const Result read = volume.holds(temp, hive.fd, hive.size, same); !read.ok()) return read;
+    if (!same) return Result::refused("the new hive does not read back as written");
     return {};
 }
 
@@ -83,17 +82,16 @@ bool is_leftover_of(const std::string& hive_name, const std::string& file_name) 
 SinkResult replace_hive(Volume& volume, const std::string& target, const NewHive& hive,
                         bool backup, const volatile std::sig_atomic_t& interrupted) {
     Security security;
-    std::string want, temp;
+    std::string temp;
     bool linked = false;
     const std::function<Result()> steps[] = {
         [&] { return read_old(volume, target, backup, security); },
-        [&] { return sha256_of(hive.fd, hive.size, want); },
         [&] { return create_beside(volume, target, temp); },
         [&] { return give_security(volume, temp, security); },  // before any byte of the hive
         [&] { return volume.write(temp, hive.fd, hive.size); },
         [&] { return keep_security_after_write(volume, temp, security); },
         [&] { return volume.sync(temp); },
-        [&] { return read_back(volume, temp, want); },
+        [&] { return read_back(volume, temp, hive); },
         [&] {
             const Result kept = backup ? volume.link(target, target + ".bak") : Result{};
             linked = backup && kept.ok();

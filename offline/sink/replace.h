@@ -24,7 +24,7 @@ bool is_leftover_of(const std::string& hive_name, const std::string& file_name);
 //  3. the data written;
 //  4. ntfs-3g's system.ntfs_attrib and system.ntfs_crtime, which writing may change, set and read
 //     back;
-//  5. synced, and read back by SHA-256 against `hive`;
+//  5. synced, and read back against `hive` (Volume::holds: the bytes, or their SHA-256);
 //  6. with `backup`, TARGET.bak linked to the old file (it must not exist); the new file renamed
 //     over TARGET; the folder synced.
 // Until the rename, `interrupted` set (by a signal handler) stops it: the new file is removed and
