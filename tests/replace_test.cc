@@ -171,15 +171,21 @@ TEST(PosixVolume, HoldsComparesEveryByteAndTheSize) {
                  {"no file", std::nullopt, hive.size(), ENOENT},
                  {"the local file a byte short", hive + "x", hive.size() + 1, EIO}};
     const Memfd made(hive);
+    const int sealed = memfd_create("sealed", MFD_CLOEXEC | MFD_ALLOW_SEALING);  // compared mapped
+    ASSERT_EQ(::write(sealed, hive.data(), hive.size()), static_cast<ssize_t>(hive.size()));
+    ASSERT_EQ(fcntl(sealed, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE), 0);
     PosixVolume posix;
-    for (const auto& c : cases) {
-        const Folder folder("");
-        const fs::path path = folder.dir / "new";
-        if (c.file) std::ofstream(path, std::ios::binary) << *c.file;
-        bool same = false;
-        const Result got = posix.holds(path, made.hive.fd, c.size, same);
-        EXPECT_EQ(got.ok() ? int{same} : got.code(), c.want) << c.name << ": " << got.message();
-    }
+    for (const int from : {made.hive.fd, sealed})
+        for (const auto& c : cases) {
+            const std::string name = c.name + std::string(from == sealed ? ", sealed" : "");
+            const Folder folder("");
+            const fs::path path = folder.dir / "new";
+            if (c.file) std::ofstream(path, std::ios::binary) << *c.file;
+            bool same = false;
+            const Result got = posix.holds(path, from, c.size, same);
+            EXPECT_EQ(got.ok() ? int{same} : got.code(), c.want) << name << ": " << got.message();
+        }
+    close(sealed);
 }
 
 TEST(Sha256, FipsVectors) {
