@@ -6,20 +6,20 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace endpointfix::offline {
 namespace {
 
 // Why libhivex could not open a hive whose base block and first bin are sound, from the errno
 // value it left: it found the cells behind them damaged (it says so as "not supported" or
-// "invalid"), or something else.
+// "invalid"), or something else; a refusal where it left none.
 Result not_a_hive(int error) {
     const bool damaged = error == ENOTSUP || error == EINVAL || error == ERANGE || error == EFAULT;
-    return {error != 0 ? error : Result::kRefused,
-            std::string(damaged ? "its cells are damaged, so it cannot be read as a hive"
-                                : "cannot be read as a hive") +
-                " (libhivex: " + std::strerror(error) + ")"};
+    const std::string what =
+        std::string(damaged ? "its cells are damaged, so it cannot be read as a hive"
+                            : "cannot be read as a hive") +
+        " (libhivex)";
+    return error != 0 ? failed(what, error) : Result::refused(what);
 }
 
 }  // namespace
