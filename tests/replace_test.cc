@@ -1,5 +1,6 @@
 // The replace of a hive over a real folder, with a fault injected at each of its volume calls in
-// turn; the removal of dead runs' leftovers; and the SHA-256 it reads back by.
+// turn; the removal of dead runs' leftovers; and what it reads back by: the POSIX volume's
+// comparison of bytes, and the SHA-256 of a volume that gives only a digest.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>

@@ -111,7 +111,8 @@ std::string check_new_hive(int fd, unsigned sequence, const WriteRecorder& run, 
     if (now.dirty || now.sequence != sequence)
         return "the new hive has unexpected sequence numbers";
     const auto back = HiveStore::open_file(descriptor_path(fd).c_str(), false);
-    std::string wrong = !back ? "cannot be read as a hive" : read_back(*back, *back, run.writes(), before);
+    std::string wrong =
+        !back ? "cannot be read as a hive" : read_back(*back, *back, run.writes(), before);
     if (wrong.empty()) wrong = check_key_times(old, *back, run.writes(), run.started(), now.stamp);
     return wrong.empty() ? wrong : "the new hive " + wrong;
 }

@@ -27,7 +27,8 @@ std::string finished(EVP_MD_CTX* context) {
     if (EVP_DigestFinal_ex(context, digest, &size) != 1) return "";
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string hex;
-    for (unsigned int i = 0; i < size; ++i) hex += {kDigits[digest[i] >> 4], kDigits[digest[i] & 0xf]};
+    for (unsigned int i = 0; i < size; ++i)
+        hex += {kDigits[digest[i] >> 4], kDigits[digest[i] & 0xf]};
     return hex;
 }
 
@@ -44,8 +45,9 @@ Result sha256_of(int fd, std::uint64_t size, std::string& digest) {
     if (!context) return failed("cannot read it back", ENOMEM);
     std::vector<char> buffer(1 << 20);
     for (std::uint64_t at = 0; at < size;) {
-        const ssize_t got = pread(fd, buffer.data(), std::min<std::uint64_t>(buffer.size(), size - at),
-                                  static_cast<off_t>(at));
+        const ssize_t got =
+            pread(fd, buffer.data(), std::min<std::uint64_t>(buffer.size(), size - at),
+                  static_cast<off_t>(at));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return failed("cannot read it back", got < 0 ? errno : EIO);
         if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(got)) != 1)

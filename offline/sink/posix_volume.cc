@@ -54,7 +54,8 @@ const void* sealed_view(int from, std::uint64_t size) {
     if (size == 0 || seals < 0 || (seals & kKept) != kKept || fstat(from, &st) != 0 ||
         static_cast<std::uint64_t>(st.st_size) < size)
         return MAP_FAILED;
-    return mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_SHARED | MAP_POPULATE, from, 0);
+    const auto length = static_cast<std::size_t>(size);
+    return mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, from, 0);
 }
 
 // Whether the file open at `fd`, `size` bytes long, holds what `from` holds; 0 or an errno
@@ -66,7 +67,8 @@ int same_bytes(int fd, int from, std::uint64_t size, bool& same) {
     int error = 0;
     same = true;
     for (std::uint64_t at = 0; at < size && same && error == 0; at += kPiece) {
-        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, size - at));
+        const std::size_t piece =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, size - at));
         const char* want = view == MAP_FAILED ? theirs.data() : static_cast<const char*>(view) + at;
         error = read_at(fd, ours.data(), piece, at);
         if (error == 0 && view == MAP_FAILED) error = read_at(from, theirs.data(), piece, at);
