@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "app/run.h"
 #include "check/escaped_name.h"
@@ -44,15 +45,16 @@ Result read_software(const HiveSource& hive, Loaded& loaded, OpenedStore& read) 
     return {};
 }
 
-// Makes the changes in a writable copy of `loaded`, has it make and prove the new hive, and puts
-// that through `sink`. `before` is the check's status over the hive as it was.
-SinkResult write_changes(const LoadedHive& loaded, HiveSink& sink, int before) {
-    const auto [store, unread] = loaded.store(true);
+// Makes the changes in a writable copy of `loaded`, has it make and prove the new hive against
+// `old` (the store the check read), and puts that through `sink`. `before` is the check's status
+// over the hive as it was.
+SinkResult write_changes(const LoadedHive& loaded, HiveStore& old, HiveSink& sink, int before) {
+    auto [store, unread] = loaded.store(true);
     if (!store) return {unread};
     WriteRecorder recorder(*store);
     run(recorder);
     NewHive made;
-    const Result result = loaded.make_new_hive(*store, recorder, before, made);
+    const Result result = loaded.make_new_hive(std::move(store), old, recorder, before, made);
     if (!result.ok()) return {result.and_then_say(kAsItWas)};
     const SinkResult put = sink.put(made);
     close(made.fd);
@@ -110,7 +112,7 @@ int apply_changes(const char* program, const HiveSource& hive, HiveSink& sink, C
     const int status = run_check(*read.store, *read.store, held.stream, options);
     if (status == kOutputFailed) return refuse(program, hive, "cannot hold the report");
     if (changes != 0) {
-        const SinkResult put = write_changes(*loaded.hive, sink, status);
+        const SinkResult put = write_changes(*loaded.hive, *read.store, sink, status);
         wrote = put.wrote;
         if (!put.note.empty()) say(program, hive.label(), put.note);
         if (!put.result.ok()) return refuse(program, hive, put.result.message());

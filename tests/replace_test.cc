@@ -1,5 +1,6 @@
 // The replace of a hive over a real folder, with a fault injected at each of its volume calls in
-// turn; the removal of dead runs' leftovers; --recover's new file; and the SHA-256 it reads back by.
+// turn; the removal of dead runs' leftovers; --recover's new file; and what it reads back by:
+// the POSIX volume's comparison of bytes, and the SHA-256 of a volume that gives only a digest.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -8,16 +9,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "offline/interrupts.h"
 #include "offline/sink/file_sink.h"
+#include "offline/sink/digest.h"
 #include "offline/sink/posix_volume.h"
 #include "offline/sink/replace.h"
-#include "offline/sink/sha256.h"
 #include "tests/faulty_volume.h"
 
 namespace endpointfix::offline {
@@ -182,6 +185,41 @@ TEST(CreateHiveFile, ModeNoWiderThanItsSource) {
     umask(mask);
 }
 
+TEST(PosixVolume, HoldsComparesEveryByteAndTheSize) {
+    const std::string hive = pattern('h', (3 << 20) + 5);  // three pieces of 1 MiB and a few bytes
+    std::string late = hive;
+    late[late.size() - 2] ^= 1;
+    // CASE, THE FILE'S BYTES (none: no file), SIZE ASKED, WANT: same, or the code of the failure
+    const struct {
+        const char* name;
+        std::optional<std::string> file;
+        std::size_t size;
+        int want;  // 1 same, 0 not the same, else the code
+    } cases[] = {{"the same bytes", hive, hive.size(), 1},
+                 {"a byte of the last piece other", late, hive.size(), 0},
+                 {"a byte longer", hive + "x", hive.size(), 0},
+                 {"a byte shorter", hive.substr(1), hive.size(), 0},
+                 {"both empty", "", 0, 1},
+                 {"no file", std::nullopt, hive.size(), ENOENT},
+                 {"the local file a byte short", hive + "x", hive.size() + 1, EIO}};
+    const Memfd made(hive);
+    const int sealed = memfd_create("sealed", MFD_CLOEXEC | MFD_ALLOW_SEALING);  // compared mapped
+    ASSERT_EQ(::write(sealed, hive.data(), hive.size()), static_cast<ssize_t>(hive.size()));
+    ASSERT_EQ(fcntl(sealed, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE), 0);
+    PosixVolume posix;
+    for (const int from : {made.hive.fd, sealed})
+        for (const auto& c : cases) {
+            const std::string name = c.name + std::string(from == sealed ? ", sealed" : "");
+            const Folder folder("");
+            const fs::path path = folder.dir / "new";
+            if (c.file) std::ofstream(path, std::ios::binary) << *c.file;
+            bool same = false;
+            const Result got = posix.holds(path, from, c.size, same);
+            EXPECT_EQ(got.ok() ? int{same} : got.code(), c.want) << name << ": " << got.message();
+        }
+    close(sealed);
+}
+
 TEST(Sha256, FipsVectors) {
     // INPUT, DIGEST (FIPS 180-2's examples, and the empty message)
     const std::pair<std::string, const char*> cases[] = {
@@ -189,14 +227,22 @@ TEST(Sha256, FipsVectors) {
         {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}};
-    for (const auto& [input, want] : cases)
-        for (const std::size_t piece : {std::size_t{1} << 20, std::size_t{63}}) {  // whole, in pieces
-            Sha256 hash;
-            for (std::size_t at = 0; at < input.size(); at += piece)
-                hash.add(input.data() + at, std::min(piece, input.size() - at));
-            EXPECT_EQ(hash.hex(), want) << input.substr(0, 8) << " (" << input.size() << " bytes, pieces of " << piece << ")";
-        }
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+        // Read in pieces of 1 MiB: two whole ones and a short one.
+        {std::string(2621440, 'a'), "b19fda75b6c96f0cd6a27a6c371352dbe76e5a5f4ac1a10fb1352df725eb04be"}};
+    for (const auto& [input, want] : cases) {
+        const std::string name = input.substr(0, 8) + " (" + std::to_string(input.size()) + " bytes)";
+        EXPECT_EQ(sha256_hex(input), want) << name << " in memory";
+        const int fd = memfd_create("digest", MFD_CLOEXEC);
+        ASSERT_GE(fd, 0) << name;
+        ASSERT_EQ(write(fd, input.data(), input.size()), static_cast<ssize_t>(input.size())) << name;
+        std::string digest;  // the descriptor at its end: read from its start all the same
+        const Result whole = sha256_of(fd, input.size(), digest);
+        EXPECT_TRUE(whole.ok()) << name << ": " << whole.message();
+        EXPECT_EQ(digest, want) << name << " from a descriptor";
+        EXPECT_EQ(sha256_of(fd, input.size() + 1, digest).code(), EIO) << name << ", a byte short";
+        close(fd);
+    }
 }
 
 }  // namespace

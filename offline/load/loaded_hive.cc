@@ -39,17 +39,18 @@ OpenedStore LoadedHive::store(bool writable) const {
     return opened;
 }
 
-Result LoadedHive::make_new_hive(HiveStore& changed, const WriteRecorder& run, int before,
-                                 NewHive& out) const {
+Result LoadedHive::make_new_hive(std::unique_ptr<HiveStore> changed, HiveStore& old,
+                                 const WriteRecorder& run, int before, NewHive& out) const {
     const int fd = memfd_create("new hive", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (fd < 0) return failed("cannot write the new hive", errno);
-    Result result = changed.commit(descriptor_path(fd).c_str());
+    Result result = changed->commit(descriptor_path(fd).c_str());
+    changed.reset();
     // Sealed, the bytes proven are the bytes that are written.
     struct stat st;
     if (result.ok() && (fstat(fd, &st) != 0 || fcntl(fd, F_ADD_SEALS, kInputSeals) != 0))
         result = failed("cannot hold the new hive in memory", errno);
     if (result.ok())
-        result = check_new_hive(fd, state_.sequence + 1, run, before, descriptor_path(memory()));
+        result = check_new_hive(fd, state_.sequence + 1, run, before, old);
     if (!result.ok()) {
         close(fd);
         return result;

@@ -55,12 +55,15 @@ public:
     OpenedStore store(bool writable) const;
 
     // Commits `changed`, a store of this hive (store(true)) that the run changed, into a new hive
-    // in memory, sealed, and proves it (check_new_hive): sound, with sequence numbers one past
-    // this hive's, holding what `run` wrote, with the key times it moved (`before`: the
-    // check's status over this hive). `out`, filled where it is done, is the caller's to close.
+    // in memory, sealed, and proves it (check_new_hive) against `old`, a store of this hive as it
+    // is (store(false)): sound, with sequence numbers one past this hive's, holding what `run`
+    // wrote, with the key times it moved (`before`: the check's status over this hive). `changed`
+    // is freed once committed, before the proof opens the new hive: libhivex holds a writable
+    // hive whole in memory, and the two need not be held at once; `run`, the recorder over it,
+    // is read for its record alone. `out`, filled where it is done, is the caller's to close.
     // Fails with a phrase that follows the hive's name.
-    Result make_new_hive(HiveStore& changed, const WriteRecorder& run, int before,
-                         NewHive& out) const;
+    Result make_new_hive(std::unique_ptr<HiveStore> changed, HiveStore& old,
+                         const WriteRecorder& run, int before, NewHive& out) const;
 
     // Writes what is read, whole, to `out` from its start: a byte-for-byte copy of a clean
     // hive's base block and bins, or the recovered hive. Fails with the errno value.

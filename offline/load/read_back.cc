@@ -112,19 +112,15 @@ Result check_key_times(HiveStore& old, HiveStore& now, const std::vector<Written
 }
 
 Result check_new_hive(int fd, unsigned sequence, const WriteRecorder& run, int before,
-                      const std::string& old_hive) {
+                      HiveStore& old) {
     const format::HiveFileState now = inspect_hive_file(fd);
     if (!now.damage.empty()) return Result::refused("the new hive " + now.damage);
     if (now.dirty || now.sequence != sequence)
         return Result::refused("the new hive has unexpected sequence numbers");
-    Result opened_back, opened_old;
+    Result opened_back;
     const auto back = HiveStore::open_file(descriptor_path(fd).c_str(), false, opened_back);
-    const auto old = HiveStore::open_file(old_hive.c_str(), false, opened_old);
-    Result wrong =
-        !back  ? opened_back
-        : !old ? Result::refused("cannot be compared with the old hive, which cannot be read")
-               : read_back(*back, *back, run.writes(), before);
-    if (wrong.ok()) wrong = check_key_times(*old, *back, run.writes(), run.started(), now.stamp);
+    Result wrong = !back ? opened_back : read_back(*back, *back, run.writes(), before);
+    if (wrong.ok()) wrong = check_key_times(old, *back, run.writes(), run.started(), now.stamp);
     return wrong.ok() ? wrong : Result::refused("the new hive " + wrong.message());
 }
 

@@ -56,11 +56,11 @@ Result read_back(RegistryStore& written, StoreInspector& inspector,
 Result check_key_times(HiveStore& old, HiveStore& now, const std::vector<WrittenValue>& writes,
                             std::uint64_t since, std::uint64_t stamp);
 
-// The whole proof over the new hive file open at `fd`, written by `run` from the hive at
-// `old_hive`: its base block and first bin sound, both sequence numbers `sequence`, read_back
-// and check_key_times over it opened as a store. Done, or refused with why not in a phrase that
+// The whole proof over the new hive file open at `fd`, written by `run` from the hive `old`:
+// its base block and first bin sound, both sequence numbers `sequence`, read_back and
+// check_key_times over it opened as a store. Done, or refused with why not in a phrase that
 // follows the hive's name ("the new hive ...").
 Result check_new_hive(int fd, unsigned sequence, const WriteRecorder& run, int before,
-                           const std::string& old_hive);
+                      HiveStore& old);
 
 }  // namespace endpointfix::offline

@@ -8,7 +8,7 @@
 #include <cerrno>
 
 #include "offline/load/path_parts.h"
-#include "offline/sink/posix_volume.h"
+#include "offline/sink/digest.h"
 
 namespace endpointfix::offline {
 namespace {

@@ -2,16 +2,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "offline/load/input_file.h"
-#include "offline/sink/sha256.h"
+#include "offline/sink/digest.h"
 
 namespace endpointfix::offline {
 namespace {
@@ -30,22 +32,53 @@ Result closing(int fd, Result done, const std::string& what) {
 // Whether an attribute's read failed because the file, or its file system, has no such one.
 bool absent(int error) { return error == ENODATA || error == ENOTSUP; }
 
-}  // namespace
-
-Result sha256_of(int fd, std::uint64_t size, std::string& digest) {
-    Sha256 hash;
-    std::vector<char> buffer(1 << 20);
-    for (std::uint64_t at = 0; at < size;) {
-        const ssize_t got = pread(fd, buffer.data(), std::min<std::uint64_t>(buffer.size(), size - at),
-                                  static_cast<off_t>(at));
+// Reads `size` bytes at `offset` of `fd` into `to`, as many reads as it takes. 0, or an errno
+// value: EIO where the file ends sooner.
+int read_at(int fd, char* to, std::size_t size, std::uint64_t offset) {
+    while (size > 0) {
+        const ssize_t got = pread(fd, to, size, static_cast<off_t>(offset));
         if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return failed("cannot read it back", got < 0 ? errno : EIO);
-        hash.add(buffer.data(), static_cast<std::size_t>(got));
-        at += static_cast<std::uint64_t>(got);
+        if (got <= 0) return got < 0 ? errno : EIO;
+        to += got, size -= static_cast<std::size_t>(got), offset += static_cast<std::uint64_t>(got);
     }
-    digest = hash.hex();
-    return {};
+    return 0;
 }
+
+// `from`'s first `size` bytes, mapped where its seals keep them from shrinking or changing (the
+// new hive's sealed memfd): compared where they lie, they need no copy, and no read of them can
+// fault. MAP_FAILED where not: they are read instead.
+const void* sealed_view(int from, std::uint64_t size) {
+    constexpr int kKept = F_SEAL_SHRINK | F_SEAL_WRITE;
+    struct stat st;
+    const int seals = fcntl(from, F_GET_SEALS);
+    if (size == 0 || seals < 0 || (seals & kKept) != kKept || fstat(from, &st) != 0 ||
+        static_cast<std::uint64_t>(st.st_size) < size)
+        return MAP_FAILED;
+    const auto length = static_cast<std::size_t>(size);
+    return mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, from, 0);
+}
+
+// Whether the file open at `fd`, `size` bytes long, holds what `from` holds; 0 or an errno
+// value (`from`'s read failing as EIO where it is shorter).
+int same_bytes(int fd, int from, std::uint64_t size, bool& same) {
+    constexpr std::size_t kPiece = 1 << 20;
+    const void* const view = sealed_view(from, size);
+    std::vector<char> ours(kPiece), theirs(view == MAP_FAILED ? kPiece : 0);
+    int error = 0;
+    same = true;
+    for (std::uint64_t at = 0; at < size && same && error == 0; at += kPiece) {
+        const std::size_t piece =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, size - at));
+        const char* want = view == MAP_FAILED ? theirs.data() : static_cast<const char*>(view) + at;
+        error = read_at(fd, ours.data(), piece, at);
+        if (error == 0 && view == MAP_FAILED) error = read_at(from, theirs.data(), piece, at);
+        same = error == 0 && std::memcmp(ours.data(), want, piece) == 0;
+    }
+    if (view != MAP_FAILED) munmap(const_cast<void*>(view), static_cast<std::size_t>(size));
+    return error;
+}
+
+}  // namespace
 
 Result PosixVolume::stat(const std::string& path, FileFacts& facts) {
     struct stat st;
@@ -158,6 +191,19 @@ Result PosixVolume::sha256(const std::string& path, std::string& digest) {
     Result done = fstat(fd, &st) == 0 ? Result{} : failed("cannot stat " + path, errno);
     if (done.ok()) done = sha256_of(fd, static_cast<std::uint64_t>(st.st_size), digest);
     if (!done.ok()) done = Result(done.code(), path + ": " + done.message());
+    return closing(fd, done, "cannot read back " + path);
+}
+
+Result PosixVolume::holds(const std::string& path, int from, std::uint64_t size, bool& same) {
+    const int fd = open_file(path, O_RDONLY);
+    if (fd < 0) return failed("cannot open " + path, errno);
+    struct stat st;
+    Result done = fstat(fd, &st) == 0 ? Result{} : failed("cannot stat " + path, errno);
+    same = done.ok() && static_cast<std::uint64_t>(st.st_size) == size;
+    if (same) {
+        const int error = same_bytes(fd, from, size, same);
+        if (error != 0) done = failed("cannot read back " + path, error);
+    }
     return closing(fd, done, "cannot read back " + path);
 }
 

@@ -8,10 +8,6 @@
 
 namespace endpointfix::offline {
 
-// The SHA-256 of the first `size` bytes of the file open at `fd` (read from its start, whatever
-// its position), in lower-case hex: EIO where it ends sooner.
-Result sha256_of(int fd, std::uint64_t size, std::string& digest);
-
 // Links are not followed: a path names the link itself.
 class PosixVolume final : public Volume {
 public:
@@ -32,6 +28,7 @@ public:
     Result write(const std::string& path, int from, std::uint64_t size) override;
     Result sync(const std::string& path) override;
     Result sha256(const std::string& path, std::string& digest) override;
+    Result holds(const std::string& path, int from, std::uint64_t size, bool& same) override;
     Result link(const std::string& existing, const std::string& name) override;
     Result rename(const std::string& from, const std::string& to) override;
     Result remove(const std::string& path) override;

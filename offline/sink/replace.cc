@@ -6,7 +6,6 @@
 
 #include "offline/load/path_parts.h"
 #include "offline/sink/held_signals.h"
-#include "offline/sink/posix_volume.h"
 #include "offline/sink/security.h"
 
 namespace endpointfix::offline {
@@ -34,10 +33,10 @@ Result create_beside(Volume& volume, const std::string& target, std::string& tem
     return made;
 }
 
-Result read_back(Volume& volume, const std::string& temp, const std::string& want) {
-    std::string digest;
-    if (const Result read = volume.sha256(temp, digest); !read.ok()) return read;
-    if (digest != want) return Result::refused("the new hive does not read back as written");
+Result read_back(Volume& volume, const std::string& temp, const NewHive& hive) {
+    bool same = false;
+    if (const Result read = volume.holds(temp, hive.fd, hive.size, same); !read.ok()) return read;
+    if (!same) return Result::refused("the new hive does not read back as written");
     return {};
 }
 
@@ -70,19 +69,18 @@ SinkResult replace_hive(Volume& volume, const Target& target, const NewHive& hiv
                         const volatile std::sig_atomic_t& interrupted) {
     const std::string& path = target.path;
     Security security;
-    std::string want, temp;
+    std::string temp;
     bool linked = false;
     SinkResult result;
     result.result = run_steps(
         {[&] { return check_target(volume, target, result.note); },
          [&] { return read_security(volume, path, security); },
-         [&] { return sha256_of(hive.fd, hive.size, want); },
          [&] { return create_beside(volume, path, temp); },
          [&] { return give_security(volume, temp, security); },  // before any byte of the hive
          [&] { return volume.write(temp, hive.fd, hive.size); },
          [&] { return keep_security_after_write(volume, temp, security); },
          [&] { return volume.sync(temp); },
-         [&] { return read_back(volume, temp, want); },
+         [&] { return read_back(volume, temp, hive); },
          [&] {
              const Result kept = target.backup ? volume.link(path, path + ".bak") : Result{};
              linked = target.backup && kept.ok();
@@ -104,16 +102,15 @@ Result create_hive_file(Volume& volume, const std::string& path, const NewHive& 
                         unsigned mode) {
     const HeldSignals held;
     const volatile std::sig_atomic_t never = 0;
-    std::string want, temp;
+    std::string temp;
     FileFacts made;
     Result done = run_steps(
-        {[&] { return sha256_of(hive.fd, hive.size, want); },
-         [&] { return create_beside(volume, path, temp); },
+        {[&] { return create_beside(volume, path, temp); },
          [&] { return volume.stat(temp, made); },
          [&] { return volume.set_owner(temp, made.owner, made.group, mode); },
          [&] { return volume.write(temp, hive.fd, hive.size); },
          [&] { return volume.sync(temp); },
-         [&] { return read_back(volume, temp, want); },
+         [&] { return read_back(volume, temp, hive); },
          [&] {
              const Result linked = volume.link(temp, path);
              if (linked.code() == EEXIST)

@@ -23,7 +23,7 @@ namespace endpointfix::offline {
 //  3. the data written;
 //  4. ntfs-3g's system.ntfs_attrib and system.ntfs_crtime, which writing may change, set and read
 //     back;
-//  5. synced, and read back by SHA-256 against `hive`;
+//  5. synced, and read back against `hive` (Volume::holds: the bytes, or their SHA-256);
 //  6. with `target.backup`, PATH.bak linked to the old file; the new file renamed over PATH; the
 //     folder synced.
 // Until the rename, `interrupted` set (by a signal handler) stops it: the new file is removed and

@@ -74,6 +74,11 @@ public:
     virtual Result sync(const std::string& path) = 0;
     // The SHA-256 of the file at `path`, in lower-case hex, read from the volume.
     virtual Result sha256(const std::string& path, std::string& digest) = 0;
+    // Sets `same` to whether the file at `path`, read from the volume, holds the `size` bytes of
+    // the local file open at `from` (from its start) and nothing more. By SHA-256 here, what a
+    // volume that cannot give its bytes cheaply gives (an appliance hashes a file without copying
+    // it out); the POSIX volume compares the bytes themselves, cheaper than hashing both.
+    virtual Result holds(const std::string& path, int from, std::uint64_t size, bool& same);
 
     // Gives the file at `existing` the new name `name` too (a hard link), which must not exist.
     virtual Result link(const std::string& existing, const std::string& name) = 0;

@@ -52,6 +52,9 @@ public:
     Result sha256(const std::string& p, std::string& d) override {
         return pass("sha256", [&] { return inner_->sha256(p, d); });
     }
+    Result holds(const std::string& p, int from, std::uint64_t size, bool& same) override {
+        return pass("holds", [&] { return inner_->holds(p, from, size, same); });
+    }
     Result link(const std::string& e, const std::string& n) override {
         return pass("link", [&] { return inner_->link(e, n); });
     }

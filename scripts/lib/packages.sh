@@ -10,8 +10,8 @@
 NATIVE_PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev pkg-config libhivex-dev
     libwin-hivex-perl reglookup libregf-utils gawk mawk jq
     libguestfs-dev libguestfs-tools linux-image-amd64 clang-14 libclang-rt-14-dev
-    ntfs-3g e2fsprogs acl attr util-linux python3-fusepy libfuse2 qemu-utils)
-RELEASE_PACKAGES=(cmake make g++ pkg-config libhivex-dev libguestfs-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
+    ntfs-3g e2fsprogs acl attr util-linux python3-fusepy libfuse2 qemu-utils libssl-dev)
+RELEASE_PACKAGES=(cmake make g++ pkg-config libhivex-dev libssl-dev libguestfs-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
     binutils-mingw-w64-x86-64 zip unzip wixl msitools faketime osslsigncode openssl
     lintian man-db groff-base)
 # Python 3 picks the versions 32-bit Wine installs at where the i386 index is out of step.
