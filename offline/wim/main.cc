@@ -1,0 +1,159 @@
+// endpointfix-offline-wim: endpointfix-offline's modes over the SOFTWARE hive of every edition of
+// a Windows installation image (install.wim, install.esd), through wimlib, without libguestfs.
+// Started by `endpointfix-offline --image WIM` with the user's arguments, which it reads with the
+// same parser. Each edition's hive and logs are copied out into a private folder and served there
+// by the offline service itself; for --apply, each new hive is kept, put into its edition from an
+// NTFS volume that gives it the old hive's security, attributes and creation time, and the WIM is
+// written anew once, through the one replace, after every edition is served.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "check/check.h"
+#include "check/escaped_name.h"
+#include "offline/image/private_folder.h"
+#include "offline/interrupts.h"
+#include "offline/load/hive_file.h"
+#include "offline/options.h"
+#include "offline/service.h"
+#include "offline/sink/file_sink.h"
+#include "offline/std_streams.h"
+#include "offline/wim/archive.h"
+#include "offline/wim/hive_volume.h"
+#include "offline/wim/kept_hive.h"
+#include "offline/wim/new_archive.h"
+
+namespace {
+
+using namespace endpointfix;
+using namespace endpointfix::offline;
+using namespace endpointfix::offline::wim;
+using image::PrivateFolder;
+
+constexpr char kProgram[] = "endpointfix-offline";
+
+int refuse(const std::string& what, const std::string& why, int status = kBlockedOrUnreadable) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, escaped_name(what + ": " + why).c_str());
+    return status;
+}
+
+// The editions `options` picks, all where it picks none; "" or why they cannot be served.
+std::string pick_editions(const Options& options, const Archive& archive, std::vector<int>& picked) {
+    const int count = archive.facts().editions;
+    for (unsigned index : options.editions) {
+        if (index > static_cast<unsigned>(count))
+            return "has no edition " + std::to_string(index) + " (it has " + std::to_string(count) + ")";
+        picked.push_back(static_cast<int>(index));
+    }
+    if (options.editions.empty())
+        for (int index = 1; index <= count; ++index) picked.push_back(index);
+    if (picked.size() > 1 && (options.mode == Mode::kRegFile || options.mode == Mode::kRecover))
+        return std::string(options.mode == Mode::kRegFile ? "--reg" : "--recover") +
+               " takes one edition, and this WIM has " + std::to_string(count) +
+               ": pick it with --edition INDEX";
+    return "";
+}
+
+// A changed edition: its new hive stays in its volume file, which wimlib reads again as it writes.
+struct Changed {
+    std::unique_ptr<PrivateFolder> folder;
+};
+
+// One edition, served as a hive file is; for --apply, its new hive put into the archive.
+int serve_edition(Archive& archive, int edition, const std::string& wim, const Options& options,
+                  std::vector<Changed>& changed) {
+    const std::string name = archive.edition_name(edition);
+    const std::string edition_label = wim + ":" + std::to_string(edition) + " (" + name + ")";
+    if (!options.json && (options.mode == Mode::kReport || options.mode == Mode::kApply))
+        std::printf("%s: edition %d of %d, %s\n", escaped_name(wim).c_str(), edition,
+                    archive.facts().editions, escaped_name(name).c_str());
+    std::fflush(stdout);
+    HiveInEdition hive;
+    if (const Result found = archive.find_hive(edition, hive); !found.ok())
+        return refuse(edition_label, found.message());
+    auto folder = std::make_unique<PrivateFolder>();
+    if (folder->path().empty()) return refuse(edition_label, "cannot create a private temporary folder");
+    if (const Result out = archive.extract(edition, hive, folder->path()); !out.ok())
+        return refuse(edition_label, out.message());
+    const HiveSource source{edition_label + ":" + hive.folder + "/" + hive.name,
+                           folder->path() + "/" + hive.name, false};
+    KeptHive sink;
+    bool wrote = false;
+    const int status = serve(kProgram, options, source, sink, wrote);
+    if (sink.kept().fd < 0) return status;
+    const std::string volume = folder->path() + "/new-hive.ntfs";
+    Result put = make_volume_with(volume, {hive.name, sink.kept().fd, sink.kept().size,
+                                           hive.descriptor, hive.attributes, hive.created});
+    if (put.ok()) put = archive.merge_volume(edition, volume, hive);
+    if (!put.ok()) return refuse(source.label(), put.message() + "; the WIM is as it was");
+    changed.push_back({std::move(folder)});
+    return status;
+}
+
+// Writes the archive anew, with every changed edition, in place of the old one.
+int write_back(Archive& archive, FileSink& sink, const std::string& wim, std::size_t editions) {
+    NewHive written;
+    Result result = write_new_archive(archive, wim, written, interrupting_signal());
+    SinkResult put{result};
+    if (result.ok()) {
+        put = sink.put(written);
+        close(written.fd);
+    }
+    if (put.result.ok()) return 0;
+    return refuse(wim, put.result.message() + (put.wrote ? "" : "; the WIM is as it was, without the changes of " +
+                                                                   std::to_string(editions) + " edition(s) above"));
+}
+
+int service_archive(const std::string& given, const Options& options) {
+    const HiveSource file = resolve_hive_path(given);  // a link's target is replaced, not the link
+    Result result;
+    const auto archive = Archive::open(file.file, result);
+    if (!archive) return refuse(given, result.message());
+    if (archive->facts().parts > 1)
+        return refuse(given, "is a part of a split WIM (" + std::to_string(archive->facts().parts) +
+                                 " parts): join them first, with wimlib-imagex join");
+    std::vector<int> editions;
+    if (const std::string why = pick_editions(options, *archive, editions); !why.empty())
+        return refuse(given, why, kUsage);
+    FileSink sink(file.file, options.backup, interrupting_signal());
+    if (options.mode == Mode::kApply) {
+        std::string note;
+        if (const Result claimed = sink.claim(note); !claimed.ok()) return refuse(given, claimed.message());
+        if (!note.empty()) refuse(given, note, 0);
+    }
+    int status = 0;
+    std::vector<Changed> changed;
+    for (const int edition : editions) {
+        if (interrupting_signal() != 0) return kBlockedOrUnreadable;
+        status = std::max(status, serve_edition(*archive, edition, given, options, changed));
+    }
+    if (changed.empty() || interrupting_signal() != 0) return interrupting_signal() != 0 ? kBlockedOrUnreadable : status;
+    const int written = write_back(*archive, sink, file.file, changed.size());
+    return written != 0 ? written : status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!open_standard_streams()) return kBlockedOrUnreadable;
+    Options options;
+    std::string error = parse_options(argc, argv, options);
+    if (error.empty() && options.images.empty())
+        error = "no --image WIM given (this program is started by endpointfix-offline --image)";
+    if (!error.empty()) {
+        std::fprintf(stderr, "%s: %s\n%s", kProgram, error.c_str(), kUsageText);
+        return kUsage;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    note_interrupts();  // every mode: the copies are removed before a signal ends it
+    int status = 0;
+    for (const std::string& wim : options.images) {
+        if (interrupting_signal() != 0) break;
+        status = std::max(status, service_archive(wim, options));
+    }
+    return end_by_interrupt(status);
+}
