@@ -15,7 +15,6 @@
 
 #include "check/check.h"
 #include "check/escaped_name.h"
-#include "offline/image/private_folder.h"
 #include "offline/interrupts.h"
 #include "offline/load/hive_file.h"
 #include "offline/options.h"
@@ -26,13 +25,13 @@
 #include "offline/wim/hive_volume.h"
 #include "offline/wim/kept_hive.h"
 #include "offline/wim/new_archive.h"
+#include "offline/wim/work_folder.h"
 
 namespace {
 
 using namespace endpointfix;
 using namespace endpointfix::offline;
 using namespace endpointfix::offline::wim;
-using image::PrivateFolder;
 
 constexpr char kProgram[] = "endpointfix-offline";
 
@@ -60,7 +59,7 @@ std::string pick_editions(const Options& options, const Archive& archive, std::v
 
 // A changed edition: its new hive stays in its volume file, which wimlib reads again as it writes.
 struct Changed {
-    std::unique_ptr<PrivateFolder> folder;
+    std::unique_ptr<WorkFolder> folder;
 };
 
 // One edition, served as a hive file is; for --apply, its new hive put into the archive.
@@ -75,7 +74,7 @@ int serve_edition(Archive& archive, int edition, const std::string& wim, const O
     HiveInEdition hive;
     if (const Result found = archive.find_hive(edition, hive); !found.ok())
         return refuse(edition_label, found.message());
-    auto folder = std::make_unique<PrivateFolder>();
+    auto folder = std::make_unique<WorkFolder>();
     if (folder->path().empty()) return refuse(edition_label, "cannot create a private temporary folder");
     if (const Result out = archive.extract(edition, hive, folder->path()); !out.ok())
         return refuse(edition_label, out.message());
@@ -150,6 +149,9 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGPIPE, SIG_IGN);
     note_interrupts();  // every mode: the copies are removed before a signal ends it
+    if (const int removed = remove_dead_work_folders(); removed > 0)
+        refuse("endpointfix-offline-wim", "removed " + std::to_string(removed) +
+                                              " temporary folder(s) left by runs that were stopped", 0);
     int status = 0;
     for (const std::string& wim : options.images) {
         if (interrupting_signal() != 0) break;

@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# wim.sh PROGRAM MAKER BIG: endpointfix-offline --image on Windows installation images made here
+# with wimlib's own tool from NTFS volumes (mkntfs, ntfs-3g): three editions with an integrity
+# table, whose hive has a descriptor of SYSTEM and Administrators alone, attributes hidden and
+# system and a 2020 creation time; its ESD; a split WIM, one cut short, one with an edition
+# without Windows; and kill -9 at several points of an --apply on a WIM of 40 MB hives (BIG,
+# big_hive). Everything wimlib's tool shows of the WIM but the hive's data must stay as it was.
+set -uo pipefail
+program=$1 maker=$2 big=$3
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../scripts/lib/hive.sh"
+command -v wimlib-imagex >/dev/null || { echo "skipped: wimlib-imagex (wimtools) is not installed"; exit 77; }
+[ -x "$(dirname "$program")/endpointfix-offline-wim" ] ||
+    { echo "skipped: endpointfix-offline-wim is not built (no wimlib or libntfs-3g)"; exit 77; }
+tmp=$(mktemp -d)
+trap 'fusermount -u -q "$tmp/m" 2>/dev/null; rm -rf "$tmp"' EXIT
+export TMPDIR=$tmp/private && mkdir "$TMPDIR"
+fail=0
+expect() { [ "$2" = "$3" ] || { printf 'FAIL %s\n--- got\n%s\n--- want\n%s\n' "$1" "$2" "$3"; fail=1; }; }
+run() { status=0; timeout 300 "$program" "$@" >"$tmp/out" 2>"$tmp/err" || status=$?; }
+state() { echo "$(sha256sum <"$1" | cut -c1-16) $(stat -c '%y %u:%g %a' "$1")"; }
+export_of() { hivexregedit --export --prefix 'HKEY_LOCAL_MACHINE\SOFTWARE' "$1" '\' | sort; }
+# What wimlib's tool shows of every edition, but where blobs lie and the hive's data and times.
+shown() {
+    local i
+    for i in $(seq "$2"); do
+        wimlib-imagex dir "$1" "$i" --detailed | awk '/^Full Path/ { hive = /config\/SOFTWARE"$/ }
+            /^Offset in WIM/ || hive && /^(Hash|Uncompressed|Compressed|Reference|Last)/ { next } { print }'
+    done
+    wimlib-imagex info "$1" | grep -vE '^(Size|Total Bytes|Last Modification Time):'
+}
+# Owner SYSTEM, group SYSTEM, a DACL granting full control to SYSTEM and Administrators alone.
+sd=0x010004801400000020000000000000002c000000010100000000000512000000010100000000000512000000
+sd+=020034000200000000001400ff011f0001010000000000051200000000001800ff011f0001020000000000052000000020020000
+# volume IMG HIVE FILES...: an NTFS volume holding HIVE as Windows/System32/config/SOFTWARE, with
+# the descriptor above, attributes hidden and system, created 2020-06-15 12:00 UTC; and FILES.
+volume() {
+    local img=$1 hive=$2 f=$tmp/m/Windows/System32/config/SOFTWARE
+    shift 2
+    mkdir -p "$tmp/m" && truncate -s 160M "$img" && mkntfs -F -Q -q "$img" 2>/dev/null &&
+        ntfs-3g "$img" "$tmp/m" || return 1
+    if [ "$hive" != none ]; then
+        mkdir -p "$tmp/m/Windows/System32/config" && cp "$hive" "$f" && echo log >"$f.LOG1" &&
+            setfattr -n system.ntfs_acl -v "$sd" "$f" && setfattr -n system.ntfs_attrib -v 0x06000000 "$f" &&
+            setfattr -n system.ntfs_crtime -v 0x0060cc7e0c43d601 "$f" || return 1
+    fi
+    mkdir -p "$tmp/m/Users" && for file in "$@"; do cp "$file" "$tmp/m/Users/"; done
+    fusermount -u "$tmp/m"
+}
+cd "$tmp" || exit 1
+hive_from_reg "$maker" "$here/e2e/store.reg" SOFTWARE >/dev/null && cp SOFTWARE want &&
+    "$program" --apply want >/dev/null && head -c 2M /dev/urandom >noise && echo note >note.txt &&
+    volume 1.img SOFTWARE noise && volume 2.img SOFTWARE note.txt && volume 3.img want &&
+    volume 4.img none note.txt || { echo "skipped: cannot make an NTFS volume here (mkntfs, ntfs-3g)"; exit 77; }
+wimlib-imagex capture 1.img t.wim Pro "Pro edition" --flags=Professional --check >/dev/null &&
+    wimlib-imagex append 2.img t.wim Enterprise --check >/dev/null &&
+    wimlib-imagex append 3.img t.wim Education --check --boot >/dev/null &&
+    wimlib-imagex export t.wim all t.esd --solid >/dev/null && cp t.wim bare.wim &&
+    wimlib-imagex append 4.img bare.wim Bare >/dev/null && wimlib-imagex split t.wim t.swm 1 >/dev/null &&
+    head -c "$(($(stat -c %s t.wim) / 2))" t.wim >short.wim && cp t.wim install.img || exit 1
+chown 1234:5678 t.wim && chmod 640 t.wim
+before=$(shown t.wim 3) size=$(stat -c %s t.wim)
+
+run --apply --image t.wim
+expect "apply: status and edition lines" "$status $(grep -c '^t.wim: edition [123] of 3, ' out)" "0 3"
+expect "apply: owner and mode" "$(stat -c '%u:%g %a' t.wim)" "1234:5678 640"
+expect "apply: all else as before" "$(shown t.wim 3)" "$before"
+expect "apply: no more than 1.25x plus 1 MiB" "$(($(stat -c %s t.wim) <= size * 5 / 4 + 1048576))" 1
+expect "apply: verified" "$(wimlib-imagex verify t.wim >/dev/null 2>&1; echo $?)" 0
+for i in 1 2 3; do
+    rm -f SOFTWARE.$i && wimlib-imagex extract t.wim "$i" /Windows/System32/config/SOFTWARE \
+        --dest-dir=x$i --no-acls >/dev/null 2>&1
+    run x$i/SOFTWARE
+    expect "edition $i: nothing pending, the hive file's --apply" "$status $(export_of x$i/SOFTWARE)" "0 $(export_of want)"
+done
+after=$(state t.wim) && sleep 1.1
+run --apply --image t.wim
+expect "second apply: untouched" "$status $(state t.wim)" "0 $after"
+
+run --apply --image t.esd
+expect "ESD: applied, still LZMS and solid" "$status $(wimlib-imagex info t.esd | grep -E '^(Compression|Version):' | xargs)" \
+    "0 Version: 3584 Compression: LZMS"
+expect "ESD: verified" "$(wimlib-imagex verify t.esd >/dev/null 2>&1; echo $?)" 0
+
+# CASE | ARGUMENTS | FILE | STATUS | WHAT STDERR HOLDS, one line
+cases=(
+    "split WIM|--apply --image t.swm|t.swm|2|is a part of a split WIM (3 parts): join them first, with wimlib-imagex join"
+    "cut short|--apply --image short.wim|short.wim|2|cannot be read as a WIM: "
+    "edition without Windows|--image bare.wim|bare.wim|2|bare.wim:4 (Bare): holds no Windows"
+    "no such edition|--apply --image bare.wim --edition 5|bare.wim|3|has no edition 5 (it has 4)"
+    "--reg of several editions|--reg --image bare.wim|bare.wim|3|--reg takes one edition"
+    "any name|--reg --image install.img --edition 3|install.img|0|"
+)
+for c in "${cases[@]}"; do
+    IFS='|' read -r name args file want said <<<"$c"
+    was=$(state "$file")
+    # shellcheck disable=SC2086 # the arguments as written
+    run $args
+    expect "$name: status, one line, nothing written" "$status $(wc -l <err) $(grep -cF -- "$said" err) $(state "$file")" \
+        "$want $([ -n "$said" ] && echo 1 1 || echo 0 0) $was"
+done
+run --image bare.wim
+expect "edition without Windows: the others reported" "$status $(grep -cE ' [1-9][0-9]* changes pending' out)" "2 2"
+
+# kill -9 at several points of an --apply on two editions of 40 MB hives: the old WIM or the
+# new one, and nothing left that the next run does not remove.
+"$big" B1 40 && cp B1 B2 && echo two >>B2 && volume b1.img B1 && volume b2.img B2 &&
+    wimlib-imagex capture b1.img big.wim one >/dev/null && wimlib-imagex append b2.img big.wim two >/dev/null || exit 1
+old=$(sha256sum <big.wim)
+for delay in 0.5 2 4 6 8; do
+    cp big.wim k.wim || exit 1
+    "$program" --apply --image k.wim >/dev/null 2>&1 &
+    sleep "$delay" && kill -9 $! 2>/dev/null; wait $! 2>/dev/null
+    now=$(sha256sum <k.wim)
+    [ "$now" = "$old" ] || wimlib-imagex verify k.wim >/dev/null 2>&1 || expect "killed at $delay s: a whole WIM" broken whole
+    run --apply --image k.wim
+    expect "killed at $delay s: the next run" "$status $(ls -a . private | grep -c 'endpointfix')" "0 0"
+    rm -f k.wim
+done
+exit "$fail"
