@@ -2,7 +2,7 @@
 # wim.sh PROGRAM MAKER BIG: endpointfix-offline --image on Windows installation images made here
 # with wimlib's own tool from NTFS volumes (mkntfs, ntfs-3g): three editions with an integrity
 # table, whose hive has a descriptor of SYSTEM and Administrators alone, attributes hidden and
-# system and a 2020 creation time; its ESD; a split WIM, one cut short, one with an edition
+# system and a 2020 creation time; its ESD; a pipable WIM; a split WIM, one cut short, one with an edition
 # without Windows; and kill -9 at several points of an --apply on a WIM of 40 MB hives (BIG,
 # big_hive). Everything wimlib's tool shows of the WIM but the hive's data must stay as it was.
 set -uo pipefail
@@ -56,6 +56,7 @@ wimlib-imagex capture 1.img t.wim Pro "Pro edition" --flags=Professional --check
     wimlib-imagex append 2.img t.wim Enterprise --check >/dev/null &&
     wimlib-imagex append 3.img t.wim Education --check --boot >/dev/null &&
     wimlib-imagex export t.wim all t.esd --solid >/dev/null && cp t.wim bare.wim &&
+    wimlib-imagex capture 1.img p.wim Pro --pipable >/dev/null &&
     wimlib-imagex append 4.img bare.wim Bare >/dev/null && wimlib-imagex split t.wim t.swm 1 >/dev/null &&
     head -c "$(($(stat -c %s t.wim) / 2))" t.wim >short.wim && cp t.wim install.img || exit 1
 chown 1234:5678 t.wim && chmod 640 t.wim
@@ -77,10 +78,21 @@ after=$(state t.wim) && sleep 1.1
 run --apply --image t.wim
 expect "second apply: untouched" "$status $(state t.wim)" "0 $after"
 
-run --apply --image t.esd
-expect "ESD: applied, still LZMS and solid" "$status $(wimlib-imagex info t.esd | grep -E '^(Compression|Version):' | xargs)" \
-    "0 Version: 3584 Compression: LZMS"
-expect "ESD: verified" "$(wimlib-imagex verify t.esd >/dev/null 2>&1; echo $?)" 0
+# FILE | WHAT wimlib's tool says of its kind (and its data blobs not in solid resources)
+# after an --apply --backup
+kinds=(
+    "t.esd|Version: 3584 Compression: LZMS Attributes: Relative path junction; not solid: 0"
+    "p.wim|Version: 68864 Compression: LZX Attributes: Pipable, Relative path junction; not solid: 3"
+)
+for c in "${kinds[@]}"; do
+    IFS='|' read -r file kind <<<"$c"
+    old=$(sha256sum <"$file")
+    run --apply --backup --image "$file"
+    expect "$file: applied, of its kind, verified, the old one kept" \
+        "$status $(wimlib-imagex info "$file" | grep -E '^(Version|Compression|Attributes):' | xargs); not solid: $(
+            wimlib-imagex info "$file" --blobs | grep '^Flags' | grep -v METADATA | grep -vc SOLID) $(
+            wimlib-imagex verify "$file" >/dev/null 2>&1; echo $?) $(sha256sum <"$file.bak")" "0 $kind 0 $old"
+done
 
 # CASE | ARGUMENTS | FILE | STATUS | WHAT STDERR HOLDS, one line
 cases=(

@@ -62,7 +62,8 @@ std::unique_ptr<Archive> Archive::open(const std::string& path, Result& result) 
     if (const int code = wimlib_get_wim_info(wim, &info); code != 0)
         return result = wimlib_says("cannot be read as a WIM", code), nullptr;
     archive->facts_ = {static_cast<int>(info.image_count), info.total_parts,
-                       info.wim_version == kWimVersionSolid, info.has_integrity_table != 0};
+                       info.wim_version == kWimVersionSolid, info.has_integrity_table != 0,
+                       info.pipable != 0};
     result = {};
     return archive;
 }
@@ -120,7 +121,8 @@ Result Archive::write_to(int fd, const volatile std::sig_atomic_t& interrupted) 
                                       const_cast<std::sig_atomic_t*>(&interrupted));
     const int flags = WIMLIB_WRITE_FLAG_RETAIN_GUID |
                       (facts_.integrity ? WIMLIB_WRITE_FLAG_CHECK_INTEGRITY : 0) |
-                      (facts_.solid ? WIMLIB_WRITE_FLAG_SOLID : 0);
+                      (facts_.solid ? WIMLIB_WRITE_FLAG_SOLID : 0) |
+                      (facts_.pipable ? WIMLIB_WRITE_FLAG_PIPABLE : 0);
     const int code = wimlib_write_to_fd(wim_, fd, WIMLIB_ALL_IMAGES, flags, 0);
     if (code == WIMLIB_ERR_ABORTED_BY_PROGRESS) return Result::refused("interrupted");
     return code == 0 ? Result{} : wimlib_says("cannot write the new WIM", code);

@@ -20,6 +20,7 @@ struct ArchiveFacts {
     int parts = 1;          // more than one: a part of a split WIM
     bool solid = false;     // its data in solid resources (an ESD)
     bool integrity = false; // it has an integrity table
+    bool pipable = false;   // wimlib's pipable kind
 };
 
 // The SOFTWARE hive of one edition, with what its replacement must keep.
@@ -54,7 +55,7 @@ public:
     // The volume is read again when the archive is written.
     Result merge_volume(int edition, const std::string& volume, const HiveInEdition& hive);
     // Writes the whole archive to `fd` (seekable, empty): its GUID, compression, chunk size,
-    // integrity table and solid resources as they were; unchanged data copied, not recompressed.
+    // integrity table, solid resources and pipable kind as they were; unchanged data copied, not recompressed.
     // `interrupted`, set by a signal handler, stops it.
     Result write_to(int fd, const volatile std::sig_atomic_t& interrupted);
 

@@ -7,7 +7,7 @@
 namespace endpointfix::offline::wim {
 
 // Whether `bytes` begin as a WIM's header does, "MSWIM\0\0\0": an ESD's and a split WIM's parts
-// too.
+// too; or as a pipable WIM's, "WLPWM\0\0\0" (wimlib's own kind, written to be read as a stream).
 bool is_wim_header(std::string_view bytes);
 
 // Whether the file at `path` begins so; false where it cannot be read.
