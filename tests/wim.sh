@@ -111,6 +111,11 @@ for c in "${cases[@]}"; do
     expect "$name: status, one line, nothing written" "$status $(wc -l <err) $(grep -cF -- "$said" err) $(state "$file")" \
         "$want $([ -n "$said" ] && echo 1 1 || echo 0 0) $was"
 done
+run --json --image bare.wim --edition 2 --edition 1
+expect "--json: a document an edition, named" "$status $(jq -r .source out | xargs -d '\n')" \
+    "1 bare.wim:2 (Enterprise):/Windows/System32/config/SOFTWARE bare.wim:1 (Pro):/Windows/System32/config/SOFTWARE"
+run --image t.wim --image SOFTWARE
+expect "a WIM and a hive file" "$status $(head -n 1 err)" "3 endpointfix-offline: WIMs and disk images go in runs of their own"
 run --image bare.wim
 expect "edition without Windows: the others reported" "$status $(grep -cE ' [1-9][0-9]* changes pending' out)" "2 2"
 
