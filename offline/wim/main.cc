@@ -46,6 +46,8 @@ std::string pick_editions(const Options& options, const Archive& archive, std::v
     for (unsigned index : options.editions) {
         if (index > static_cast<unsigned>(count))
             return "has no edition " + std::to_string(index) + " (it has " + std::to_string(count) + ")";
+        if (std::find(picked.begin(), picked.end(), static_cast<int>(index)) != picked.end())
+            return "--edition " + std::to_string(index) + " given twice";
         picked.push_back(static_cast<int>(index));
     }
     if (options.editions.empty())
@@ -57,16 +59,16 @@ std::string pick_editions(const Options& options, const Archive& archive, std::v
     return "";
 }
 
-// A changed edition: its new hive stays in its volume file, which wimlib reads again as it writes.
-struct Changed {
-    std::unique_ptr<WorkFolder> folder;
-};
+// The work folders of the changed editions: each new hive stays in its volume file there, which
+// wimlib reads again as it writes the archive.
+using Changed = std::vector<std::unique_ptr<WorkFolder>>;
 
 // One edition, served as a hive file is; for --apply, its new hive put into the archive.
 int serve_edition(Archive& archive, int edition, const std::string& wim, const Options& options,
-                  std::vector<Changed>& changed) {
+                  Changed& changed) {
     const std::string name = archive.edition_name(edition);
-    const std::string edition_label = wim + ":" + std::to_string(edition) + " (" + name + ")";
+    const std::string edition_label =
+        wim + ":" + std::to_string(edition) + (name.empty() ? "" : " (" + name + ")");
     if (!options.json && (options.mode == Mode::kReport || options.mode == Mode::kApply))
         std::printf("%s: edition %d of %d, %s\n", escaped_name(wim).c_str(), edition,
                     archive.facts().editions, escaped_name(name).c_str());
@@ -89,26 +91,36 @@ int serve_edition(Archive& archive, int edition, const std::string& wim, const O
                                            hive.descriptor, hive.attributes, hive.created});
     if (put.ok()) put = archive.merge_volume(edition, volume, hive);
     if (!put.ok()) return refuse(source.label(), put.message() + "; the WIM is as it was");
-    changed.push_back({std::move(folder)});
+    changed.push_back(std::move(folder));
     return status;
 }
 
 // Writes the archive anew, with every changed edition, in place of the old one.
-int write_back(Archive& archive, FileSink& sink, const std::string& wim, std::size_t editions) {
+int write_back(Archive& archive, FileSink& sink, const std::string& wim) {
+    constexpr char kNone[] = "; none of the changes above were made";
     NewHive written;
-    Result result = write_new_archive(archive, wim, written, interrupting_signal());
-    SinkResult put{result};
-    if (result.ok()) {
-        put = sink.put(written);
-        close(written.fd);
+    if (const Result made = write_new_archive(archive, wim, written, interrupting_signal()); !made.ok())
+        return refuse(wim, made.message() + "; the WIM is as it was" + kNone);
+    const SinkResult put = sink.put(written);
+    close(written.fd);
+    if (put.wrote && interrupting_signal() != 0) {
+        // Too late to stop: the run ends as one that made its changes.
+        refuse(wim, "interrupted after the WIM was replaced; it holds the changes", 0);
+        forget_interrupt();
     }
     if (put.result.ok()) return 0;
-    return refuse(wim, put.result.message() + (put.wrote ? "" : "; the WIM is as it was, without the changes of " +
-                                                                   std::to_string(editions) + " edition(s) above"));
+    return refuse(wim, put.result.message() + (put.wrote ? "" : kNone));
 }
 
 int service_archive(const std::string& given, const Options& options) {
     const HiveSource file = resolve_hive_path(given);  // a link's target is replaced, not the link
+    // --apply claims the WIM before reading it: what is read is what is replaced.
+    FileSink sink(file.file, options.backup, interrupting_signal());
+    if (options.mode == Mode::kApply) {
+        std::string note;
+        if (const Result claimed = sink.claim(note); !claimed.ok()) return refuse(given, claimed.message());
+        if (!note.empty()) refuse(given, note, 0);
+    }
     Result result;
     const auto archive = Archive::open(file.file, result);
     if (!archive) return refuse(given, result.message());
@@ -118,21 +130,15 @@ int service_archive(const std::string& given, const Options& options) {
     std::vector<int> editions;
     if (const std::string why = pick_editions(options, *archive, editions); !why.empty())
         return refuse(given, why, kUsage);
-    FileSink sink(file.file, options.backup, interrupting_signal());
-    if (options.mode == Mode::kApply) {
-        std::string note;
-        if (const Result claimed = sink.claim(note); !claimed.ok()) return refuse(given, claimed.message());
-        if (!note.empty()) refuse(given, note, 0);
-    }
     int status = 0;
-    std::vector<Changed> changed;
+    Changed changed;
     for (const int edition : editions) {
         if (interrupting_signal() != 0) return kBlockedOrUnreadable;
         status = std::max(status, serve_edition(*archive, edition, given, options, changed));
     }
-    if (changed.empty() || interrupting_signal() != 0) return interrupting_signal() != 0 ? kBlockedOrUnreadable : status;
-    const int written = write_back(*archive, sink, file.file, changed.size());
-    return written != 0 ? written : status;
+    if (interrupting_signal() != 0) return kBlockedOrUnreadable;
+    if (changed.empty()) return status;
+    return std::max(status, write_back(*archive, sink, file.file));
 }
 
 }  // namespace
