@@ -15,6 +15,7 @@ extern "C" {
 #include <ntfs-3g/types.h>
 #include <ntfs-3g/attrib.h>
 #include <ntfs-3g/dir.h>
+#include <ntfs-3g/layout.h>
 #include <ntfs-3g/inode.h>
 #include <ntfs-3g/security.h>
 #include <ntfs-3g/unistr.h>
@@ -75,11 +76,14 @@ Result write_data(ntfs_inode* file, int from, std::uint64_t size) {
 }
 
 // The descriptor, attributes and creation time, set after the data: writing changes none of them.
-Result give_facts(SECURITY_API& api, ntfs_inode* file, const VolumeFile& facts) {
+Result give_facts(ntfs_volume* volume, ntfs_inode* file, const VolumeFile& facts) {
     const le32 attributes = cpu_to_le32(facts.attributes);
     const le64 created = cpu_to_le64(facts.created);
+    // Storing a descriptor as it is needs the volume alone of a security context.
+    SECURITY_CONTEXT context{};
+    context.vol = volume;
     if (!facts.descriptor.empty() &&
-        ntfs_set_ntfs_acl(&api.security, file, facts.descriptor.data(), facts.descriptor.size(), 0) != 0)
+        ntfs_set_ntfs_acl(&context, file, facts.descriptor.data(), facts.descriptor.size(), 0) != 0)
         return failed("cannot give the new hive its security descriptor", errno);
     if (ntfs_set_ntfs_attrib(file, reinterpret_cast<const char*>(&attributes), sizeof attributes, 0) != 0)
         return failed("cannot give the new hive its attributes", errno);
@@ -88,9 +92,8 @@ Result give_facts(SECURITY_API& api, ntfs_inode* file, const VolumeFile& facts) 
     return {};
 }
 
-Result put_file(SECURITY_API& api, const VolumeFile& file) {
-    ntfs_volume* volume = api.security.vol;
-    ntfs_inode* root = ntfs_pathname_to_inode(volume, nullptr, "/");
+Result put_file(ntfs_volume* volume, const VolumeFile& file) {
+    ntfs_inode* root = ntfs_inode_open(volume, FILE_root);
     if (root == nullptr) return failed("cannot open the new hive's volume", errno);
     ntfschar* name = nullptr;
     const int length = ntfs_mbstoucs(file.name.c_str(), &name);
@@ -99,7 +102,7 @@ Result put_file(SECURITY_API& api, const VolumeFile& file) {
     const Result created = made != nullptr ? Result{} : failed("cannot create the new hive on its volume", errno);
     std::free(name);
     Result result = created.ok() ? write_data(made, file.from, file.size) : created;
-    if (result.ok()) result = give_facts(api, made, file);
+    if (result.ok()) result = give_facts(volume, made, file);
     if (made != nullptr && ntfs_inode_close(made) != 0 && result.ok())
         result = failed("cannot close the new hive on its volume", errno);
     ntfs_inode_close(root);
@@ -116,10 +119,11 @@ Result make_volume_with(const std::string& path, const VolumeFile& file) {
     close(fd);
     if (!sized) return failed("cannot size a volume for the new hive", error);
     if (const Result made = run_mkntfs(path); !made.ok()) return made;
-    SECURITY_API* api = ntfs_initialize_file_security(path.c_str(), 0);
-    if (api == nullptr) return failed("cannot open the new hive's volume", errno);
-    Result result = put_file(*api, file);
-    if (!ntfs_leave_file_security(api) && result.ok())
+    // Not ntfs_initialize_file_security: it leaks an inode where the volume has no user mapping.
+    ntfs_volume* volume = ntfs_mount(path.c_str(), NTFS_MNT_NONE);
+    if (volume == nullptr) return failed("cannot open the new hive's volume", errno);
+    Result result = put_file(volume, file);
+    if (ntfs_umount(volume, FALSE) != 0 && result.ok())
         result = failed("cannot close the new hive's volume", errno);
     return result;
 }

@@ -70,8 +70,8 @@ int serve_edition(Archive& archive, int edition, const std::string& wim, const O
     const std::string edition_label =
         wim + ":" + std::to_string(edition) + (name.empty() ? "" : " (" + name + ")");
     if (!options.json && (options.mode == Mode::kReport || options.mode == Mode::kApply))
-        std::printf("%s: edition %d of %d, %s\n", escaped_name(wim).c_str(), edition,
-                    archive.facts().editions, escaped_name(name).c_str());
+        std::printf("%s: edition %d of %d%s\n", escaped_name(wim).c_str(), edition,
+                    archive.facts().editions, name.empty() ? "" : (", " + escaped_name(name)).c_str());
     std::fflush(stdout);
     HiveInEdition hive;
     if (const Result found = archive.find_hive(edition, hive); !found.ok())
@@ -90,7 +90,8 @@ int serve_edition(Archive& archive, int edition, const std::string& wim, const O
     Result put = make_volume_with(volume, {hive.name, sink.kept().fd, sink.kept().size,
                                            hive.descriptor, hive.attributes, hive.created});
     if (put.ok()) put = archive.merge_volume(edition, volume, hive);
-    if (!put.ok()) return refuse(source.label(), put.message() + "; the WIM is as it was");
+    // wimlib leaves an edition as it was where its update fails; the others still go in.
+    if (!put.ok()) return refuse(source.label(), put.message() + "; this edition is left as it was");
     changed.push_back(std::move(folder));
     return status;
 }
