@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# wim.sh PROGRAM MAKER BIG: endpointfix-offline --image on Windows installation images made here
+# wim.sh PROGRAM MAKER BIG DIRTY: endpointfix-offline --image on Windows installation images made here
 # with wimlib's own tool from NTFS volumes (mkntfs, ntfs-3g): three editions with an integrity
 # table, whose hive has a descriptor of SYSTEM and Administrators alone, attributes hidden and
 # system and a 2020 creation time; its ESD; a pipable WIM; a split WIM, one cut short, one with an edition
-# without Windows; and kill -9 at several points of an --apply on a WIM of 40 MB hives (BIG,
-# big_hive). Everything wimlib's tool shows of the WIM but the hive's data must stay as it was.
+# without Windows; a dirty hive (DIRTY, make_dirty_hive) and its logs; and kill -9 at several
+# points of an --apply on a WIM of 40 MB hives (BIG, big_hive). Everything wimlib's tool shows of the WIM but the hive's data must stay as it was.
 set -uo pipefail
-program=$1 maker=$2 big=$3
+program=$1 maker=$2 big=$3 dirty=$4
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../scripts/lib/hive.sh"
 command -v wimlib-imagex >/dev/null || { echo "skipped: wimlib-imagex (wimtools) is not installed"; exit 77; }
@@ -41,7 +41,8 @@ volume() {
     mkdir -p "$tmp/m" && truncate -s 160M "$img" && mkntfs -F -Q -q "$img" 2>/dev/null &&
         ntfs-3g "$img" "$tmp/m" || return 1
     if [ "$hive" != none ]; then
-        mkdir -p "$tmp/m/Windows/System32/config" && cp "$hive" "$f" && echo log >"$f.LOG1" &&
+        mkdir -p "$tmp/m/Windows/System32/config" && cp "$hive" "$f" &&
+            { [ -e "$hive.LOG1" ] && cp "$hive.LOG1" "$hive.LOG2" "${f%/*}/" || echo log >"$f.LOG1"; } &&
             setfattr -n system.ntfs_acl -v "$sd" "$f" && setfattr -n system.ntfs_attrib -v 0x06000000 "$f" &&
             setfattr -n system.ntfs_crtime -v 0x0060cc7e0c43d601 "$f" || return 1
     fi
@@ -119,6 +120,19 @@ run --image t.wim --image SOFTWARE
 expect "a WIM and a hive file" "$status $(head -n 1 err)" "3 endpointfix-offline: WIMs and disk images go in runs of their own"
 run --image bare.wim
 expect "edition without Windows: the others reported" "$status $(grep -cE ' [1-9][0-9]* changes pending' out)" "2 2"
+
+# A dirty hive: its logs copied out with it and replayed, as beside a hive file.
+printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\MMDevices\\Audio\\Capture\\%s]\n"DeviceState"=dword:00000001\n' \
+    '{0.0.1.00000000}.{11111111-0000-0000-0000-000000000001}' >later.reg && cp SOFTWARE later &&
+    hivexregedit --merge --prefix 'HKEY_LOCAL_MACHINE\SOFTWARE' later later.reg && mkdir d &&
+    "$dirty" split d/SOFTWARE SOFTWARE later && volume d.img d/SOFTWARE &&
+    wimlib-imagex capture d.img d.wim Dirty >/dev/null && cp -r d e || exit 1
+run --reg d/SOFTWARE && want_reg=$(cat out) want_status=$status
+run --reg --image d.wim
+expect "dirty: --reg as on the hive file" "$status $(cat out)" "$want_status $want_reg"
+run --apply e/SOFTWARE && run --apply --image d.wim &&
+    wimlib-imagex extract d.wim 1 /Windows/System32/config/SOFTWARE --dest-dir=xd --no-acls >/dev/null 2>&1
+expect "dirty: --apply as on the hive file" "$status $(export_of xd/SOFTWARE)" "0 $(export_of e/SOFTWARE)"
 
 # kill -9 at several points of an --apply on two editions of 40 MB hives: the old WIM or the
 # new one, and nothing left that the next run does not remove.
