@@ -32,7 +32,7 @@ by_hand() {
     wimlib-imagex optimize work.wim >/dev/null
 }
 median() { tr ' ' '\n' | grep . | sort -n | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'; }
-ours= theirs=
+ours='' theirs=''
 for _ in $(seq "$runs"); do
     cp big.wim work.wim && start=$(seconds)
     "$build/endpointfix-offline" --apply --image work.wim >/dev/null
