@@ -1,7 +1,7 @@
 // The NTFS volume the new hive of an edition is put into the archive from: wimlib's NTFS capture
 // takes a file's data, security descriptor, attributes and times from such a volume, and it has no
-// other way to give one file a descriptor. Through libntfs-3g, without mounting: the one file that
-// includes its headers.
+// other way to give one file a descriptor. Written through libntfs-3g, which opens the volume in
+// this process (no mount, no FUSE, no root needed): the one file that includes its headers.
 #pragma once
 
 #include <cstdint>

@@ -14,8 +14,11 @@ namespace endpointfix::offline::wim {
 Result write_new_archive(Archive& archive, const std::string& beside, NewHive& written,
                          const volatile std::sig_atomic_t& interrupted) {
     // ".NAME.endpointfix-XXXXXX": offline/sink/replace.h's leftovers, removed by the next run.
-    std::string name =
-        sibling_path(beside, "." + split_path(beside).name + ".endpointfix-XXXXXX");
+    // Built in appends, which GCC 12's optimiser does not mistake for an overlapping copy.
+    std::string leaf = ".";
+    leaf += split_path(beside).name;
+    leaf += ".endpointfix-XXXXXX";
+    std::string name = sibling_path(beside, leaf);
     const int fd = mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) return failed("cannot create the new WIM beside it", errno);
     if (unlink(name.c_str()) != 0) {
