@@ -15,8 +15,10 @@ config=Windows/System32/config
 
 "$build/bench/big_hive" B1 40 && cp B1 B2 && echo two >>B2 && mkdir m
 for n in 1 2; do
-    truncate -s 160M "$n.img" && mkntfs -F -Q -q "$n.img" 2>/dev/null && ntfs-3g "$n.img" m &&
+    truncate -s 160M "$n.img" && mkntfs -F -Q -q "$n.img" 2>/dev/null && ntfs-3g "$PWD/$n.img" m &&
         mkdir -p "m/$config" && cp "B$n" "m/$config/SOFTWARE" && fusermount -u m
+    # ntfs-3g may still be writing its last changes when the unmount returns: wait until it ends.
+    for _ in $(seq 100); do pgrep -f -- "ntfs-3g $PWD/$n.img " >/dev/null || break; sleep 0.1; done
     if [ "$n" = 1 ]; then wimlib-imagex capture 1.img big.wim one >/dev/null; else
         wimlib-imagex append 2.img big.wim two >/dev/null; fi
     cp "B$n" "new$n" && { "$build/endpointfix-offline" --apply "new$n" >/dev/null || true; }

@@ -39,7 +39,7 @@ volume() {
     local img=$1 hive=$2 f=$tmp/m/Windows/System32/config/SOFTWARE
     shift 2
     mkdir -p "$tmp/m" && truncate -s 160M "$img" && mkntfs -F -Q -q "$img" 2>/dev/null &&
-        ntfs-3g "$img" "$tmp/m" || return 1
+        ntfs-3g "$PWD/$img" "$tmp/m" || return 1
     if [ "$hive" != none ]; then
         mkdir -p "$tmp/m/Windows/System32/config" && cp "$hive" "$f" &&
             { [ -e "$hive.LOG1" ] && cp "$hive.LOG1" "$hive.LOG2" "${f%/*}/" || echo log >"$f.LOG1"; } &&
@@ -47,7 +47,10 @@ volume() {
             setfattr -n system.ntfs_crtime -v 0x0060cc7e0c43d601 "$f" || return 1
     fi
     mkdir -p "$tmp/m/Users" && for file in "$@"; do cp "$file" "$tmp/m/Users/"; done
-    fusermount -u "$tmp/m"
+    fusermount -u "$tmp/m" || return 1
+    # ntfs-3g may still be writing its last changes when the unmount returns: wait until it ends.
+    for _ in $(seq 100); do pgrep -f -- "ntfs-3g $PWD/$img " >/dev/null || return 0; sleep 0.1; done
+    return 1
 }
 cd "$tmp" || exit 1
 hive_from_reg "$maker" "$here/e2e/store.reg" SOFTWARE >/dev/null && cp SOFTWARE want &&
