@@ -86,6 +86,9 @@ int serve_edition(Archive& archive, int edition, const std::string& wim, const O
     bool wrote = false;
     const int status = serve(kProgram, options, source, sink, wrote);
     if (sink.kept().fd < 0) return status;
+    // Only the volume need stay until the WIM is written: the copies go now.
+    std::remove(source.file.c_str());
+    for (const std::string& log : hive.logs) std::remove((folder->path() + "/" + log).c_str());
     const std::string volume = folder->path() + "/new-hive.ntfs";
     Result put = make_volume_with(volume, {hive.name, sink.kept().fd, sink.kept().size,
                                            hive.descriptor, hive.attributes, hive.created});
