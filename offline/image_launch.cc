@@ -12,7 +12,8 @@
 
 namespace endpointfix::offline {
 
-int start_image_helper(char** argv) {
+int start_image_helper(char** argv, bool wim) {
+    const std::string name = wim ? "endpointfix-offline-wim" : "endpointfix-offline-image";
     char self[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
     const std::string program =
@@ -23,17 +24,16 @@ int start_image_helper(char** argv) {
     args.push_back(nullptr);
     int error = ENOENT;
     for (const std::string place : {"", "../libexec/"}) {
-        const std::string helper = folder + place + "endpointfix-offline-image";
+        const std::string helper = folder + place + name;
         if (program.empty() || access(helper.c_str(), F_OK) != 0) continue;
         args[0] = const_cast<char*>(helper.c_str());
         execv(helper.c_str(), args.data());
         error = errno;
     }
-    const Result missing = failed("--image needs the program endpointfix-offline-image", error);
+    const Result missing = failed("--image needs the program " + name, error);
     std::fprintf(stderr,
-                 "endpointfix-offline: %s; install the package endpointfix-offline-image, which "
-                 "brings libguestfs\n",
-                 missing.message().c_str());
+                 "endpointfix-offline: %s; install the package %s, which brings %s\n",
+                 missing.message().c_str(), name.c_str(), wim ? "wimlib" : "libguestfs");
     return 2;
 }
 

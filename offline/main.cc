@@ -11,6 +11,7 @@
 #include "offline/service.h"
 #include "offline/sink/file_sink.h"
 #include "offline/std_streams.h"
+#include "offline/wim/wim_header.h"
 
 int main(int argc, char** argv) {
     using namespace endpointfix;
@@ -28,7 +29,22 @@ int main(int argc, char** argv) {
         if (options.version) std::puts("endpointfix-offline " ENDPOINTFIX_VERSION);
         return std::fflush(stdout) == 0 ? 0 : kOutputFailed;
     }
-    if (!options.images.empty()) return offline::start_image_helper(argv);
+    if (!options.images.empty()) {
+        // A WIM is known by its header, whatever its name; one run serves WIMs or disk images.
+        std::size_t wims = 0;
+        for (const std::string& image : options.images) wims += offline::wim::is_wim_file(image);
+        if (wims != 0 && wims != options.images.size()) {
+            std::fprintf(stderr, "endpointfix-offline: WIMs and disk images go in runs of their own\n%s",
+                         offline::kUsageText);
+            return kUsage;
+        }
+        if (wims == 0 && !options.editions.empty()) {
+            std::fprintf(stderr, "endpointfix-offline: --edition goes only with a WIM\n%s",
+                         offline::kUsageText);
+            return kUsage;
+        }
+        return offline::start_image_helper(argv, wims != 0);
+    }
     const offline::HiveSource hive = offline::resolve_hive_path(options.hive);
     // --apply stops where it can stop whole; the other modes write nothing that a signal could
     // leave half done, and end at once.

@@ -10,7 +10,8 @@ const char kUsageText[] =
     "       endpointfix-offline --reg WHERE\n"
     "       endpointfix-offline --recover OUT WHERE\n"
     "       endpointfix-offline --help | --version\n"
-    "WHERE is [--] HIVE, or --image IMAGE [--root DEVICE], or --image IMAGE --image IMAGE...\n"
+    "WHERE is [--] HIVE, or --image IMAGE [--root DEVICE], or --image IMAGE --image IMAGE...,\n"
+    "      or --image WIM [--edition INDEX...]\n"
     "  HIVE       a SOFTWARE hive file (Windows/System32/config/SOFTWARE); where it is a\n"
     "             symbolic link, the file it names is serviced. A dirty hive is read as\n"
     "             Windows loads it, with the transaction logs beside it (HIVE.LOG1, .LOG2)\n"
@@ -25,6 +26,8 @@ const char kUsageText[] =
     "  --image    the same on the SOFTWARE hive inside the disk image IMAGE (with the package\n"
     "             endpointfix-offline-image); --root picks the installation on DEVICE. Several\n"
     "             images are serviced in turn, each named (with --json, one document each)\n"
+    "  WIM        a Windows installation image (install.wim, install.esd): each edition's\n"
+    "             hive in turn, or those --edition picks, and the WIM rewritten once\n"
     "Exit status: 0 nothing to change (or changed), 1 changes pending, 2 the hive cannot be\n"
     "serviced (or part of it read), 3 usage, 4 output not written in full (with --apply,\n"
     "after the changes were made). More in endpointfix-offline(1).\n";
@@ -36,6 +39,7 @@ const char* value_name(const std::string& option) {
     if (option == "--recover") return "OUT";
     if (option == "--image") return "IMAGE";
     if (option == "--root") return "DEVICE";
+    if (option == "--edition") return "INDEX";
     return nullptr;
 }
 
@@ -55,6 +59,8 @@ Result combination_error(const Options& options, const std::vector<std::string>&
     if (options.images.size() > 1 &&
         (options.mode == Mode::kRecover || options.mode == Mode::kRegFile))
         return Result::refused(modes[0] + " goes only with one --image");
+    if (!options.editions.empty() && options.images.empty())
+        return Result::refused("--edition goes only with --image");
     if (!options.images.empty() && hives > 0)
         return Result::refused("HIVE does not go with --image");
     if (hives > 1) return Result::refused("HIVE given twice");
@@ -78,7 +84,7 @@ Result parse_options(int argc, const char* const* argv, Options& out) {
             continue;
         }
         const std::string option = arg == "-h" ? "--help" : arg;
-        if (!seen.insert(option).second && option != "--image")
+        if (!seen.insert(option).second && option != "--image" && option != "--edition")
             return Result::refused(option + " given twice");
         if (const char* value = value_name(option);
             value != nullptr && (i + 1 >= argc || *argv[i + 1] == 0))
@@ -95,6 +101,13 @@ Result parse_options(int argc, const char* const* argv, Options& out) {
             out.images.push_back(argv[++i]);
         else if (option == "--root")
             out.root = argv[++i];
+        else if (option == "--edition") {
+            const std::string index = argv[++i];
+            if (index.size() > 4 || index.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoul(index) == 0)
+                return Result::refused("--edition needs an INDEX from 1, not " + index);
+            out.editions.push_back(static_cast<unsigned>(std::stoul(index)));
+        }
         else if (option == "--backup")
             out.backup = true;
         else if (option == "--json")

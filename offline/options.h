@@ -22,12 +22,16 @@ struct Options {
     // the order given.
     std::vector<std::string> images;
     std::string root;  // --root: with one image, the device of the installation to service
+    // --edition, once or more: with a WIM, the editions (image indexes, from 1) to service, in
+    // the order given; none means all.
+    std::vector<unsigned> editions;
 };
 
-// Reads the arguments after the program's name. Each option may stand once, but --image; "--" ends the
-// options, so that a hive whose name begins with '-' can be named; "-h" is "--help". Done, or
-// refused for a usage error with what was wrong, in a few words for one line: an unknown or repeated
-// option, an option without its value, not exactly one hive (none with --image IMAGE; --root
+// Reads the arguments after the program's name. Each option may stand once, but --image and
+// --edition; "--" ends the options, so that a hive whose name begins with '-' can be named; "-h"
+// is "--help". Done, or refused for a usage error with what was wrong, in a few words for one
+// line: an unknown or repeated option, an option without its value, an --edition that is not an
+// index, not exactly one hive (none with --image IMAGE; --root
 // DEVICE needs exactly one), more than one of --reg, --apply and --recover (which takes the next
 // argument as its OUT), --backup without --apply, --json with --reg or --recover, or --help or
 // --version with anything else.

@@ -188,7 +188,9 @@ for case in "--apply --apply H|--apply given twice" "--reg --reg H|--reg given t
     "--recover O --backup H|--backup goes only with --apply" "--recover O --json H|--json does not go with --recover" \
     "--image|--image needs IMAGE" "--image I H|HIVE does not go with --image" "--image I --image J --root D|--root goes only with one --image" "--reg --image I --image J|--reg goes only with one --image" \
     "--root D H|--root goes only with --image" "--root D|--root goes only with --image" \
-    "--image I --root D --root E|--root given twice" "--image I --backup|--backup goes only with --apply"; do
+    "--image I --root D --root E|--root given twice" "--image I --backup|--backup goes only with --apply" \
+    "--edition 1 H|--edition goes only with --image" "--image I --edition|--edition needs INDEX" \
+    "--image I --edition 0|--edition needs an INDEX from 1, not 0" "--image I --edition 1|--edition goes only with a WIM"; do
     args=${case%|*}
     run ${args//H/$hive}
     expect "usage: $args" "$status $(head -n 1 "$tmp/err")" "3 endpointfix-offline: ${case#*|}"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # release.sh: the release made twice, here and from a copy of the sources at another path, later:
-# the zip and the four packages must be the same byte for byte, their sums must check, the
+# the zip and the packages must be the same byte for byte, their sums must check, the
 # programs in the zip must be those the presets built, and the Debian packages must install
 # programs that run; lintian has nothing to say of them, both manual pages render without
 # warnings, and the licence is in the zip, the MSIs and the Debian packages. Then a release from the copy signed with
@@ -62,7 +62,13 @@ status 2" ]
         "endpointfix-offline: $tmp/none.img: cannot open: No such file or directory
 status 2" ]
     say $? "the installed --image helper runs"
-    dpkg -r endpointfix-offline-image endpointfix-offline >/dev/null 2>&1; say $? "dpkg -r of the Debian packages"
+    # A WIM: its own helper, from its own package, which answers for a WIM cut short.
+    dpkg -i "$here"/endpointfix-offline-wim_*.deb >/dev/null 2>&1; say $? "dpkg -i of the WIM package"
+    printf 'MSWIM\0\0\0' >"$tmp/cut.wim"
+    /usr/bin/endpointfix-offline --image "$tmp/cut.wim" >/dev/null 2>"$tmp/wim.err"
+    [ "$? $(grep -c "^endpointfix-offline: $tmp/cut.wim: cannot be read as a WIM: " "$tmp/wim.err")" = "2 1" ]
+    say $? "the installed WIM helper runs"
+    dpkg -r endpointfix-offline-wim endpointfix-offline-image endpointfix-offline >/dev/null 2>&1; say $? "dpkg -r of the Debian packages"
 fi
 # A certificate valid from before the last commit, which stands for the signing time.
 (cd "$tmp" && faketime '2000-01-01 00:00:00' openssl req -x509 -newkey rsa:2048 -nodes -days 36500 \

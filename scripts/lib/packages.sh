@@ -4,14 +4,16 @@
 # from, ntfs-3g and attr in that appliance, and qemu-img for a qcow2 image; clang and its
 # libFuzzer for the log replay's fuzz target; for the tests of the hive's security, NTFS and
 # ext4 volumes, ACLs and extended attributes; FUSE through Python, for the view whose reads
-# fail that stands for a failing disk); the Windows cross builds, 32- and 64-bit, and their
+# fail that stands for a failing disk; the WIM helper on wimlib and libntfs-3g, and for its test
+# wimlib's own tool); the Windows cross builds, 32- and 64-bit, and their
 # release (archive, Windows Installer packages, signing); and their tests, run under Wine (and
 # under QEMU's i386 emulator where the host runs no 32-bit x86 code).
 NATIVE_PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev pkg-config libhivex-dev
     libwin-hivex-perl reglookup libregf-utils gawk mawk jq
     libguestfs-dev libguestfs-tools linux-image-amd64 clang-14 libclang-rt-14-dev
-    ntfs-3g e2fsprogs acl attr util-linux python3-fusepy libfuse2 qemu-utils libssl-dev)
-RELEASE_PACKAGES=(cmake make g++ pkg-config libhivex-dev libssl-dev libguestfs-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
+    ntfs-3g e2fsprogs acl attr util-linux python3-fusepy libfuse2 qemu-utils libssl-dev
+    libwim-dev wimtools ntfs-3g-dev)
+RELEASE_PACKAGES=(cmake make g++ pkg-config libhivex-dev libssl-dev libguestfs-dev libwim-dev ntfs-3g-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
     binutils-mingw-w64-x86-64 zip unzip wixl msitools faketime osslsigncode openssl
     lintian man-db groff-base)
 # Python 3 picks the versions 32-bit Wine installs at where the i386 index is out of step.
