@@ -32,6 +32,7 @@ public:
     std::map<std::string, Filesystem> devices;
     std::set<std::string> failing;
     std::optional<std::string> upload_stores;
+    std::map<std::string, std::pair<std::string, std::int64_t>> disk_facts;  // head and size
 
     // The file at `path` on `device`, with the folders above it; ntfs-3g's attributes are given.
     File& add(const std::string& device, const std::string& path, const std::string& bytes) {
@@ -50,6 +51,14 @@ public:
         std::vector<std::string> all;
         for (const auto& [device, fs] : devices) all.push_back(device);
         return all;
+    }
+    std::optional<std::string> disk_head(const std::string& disk, std::size_t count) override {
+        if (!disk_facts.count(disk)) return std::nullopt;
+        return disk_facts[disk].first.substr(0, count);
+    }
+    std::optional<std::int64_t> disk_size(const std::string& disk) override {
+        if (!disk_facts.count(disk)) return std::nullopt;
+        return disk_facts[disk].second;
     }
     bool mount(const std::string& device, bool) override {
         if (fails("mount") || !devices.count(device)) return false;

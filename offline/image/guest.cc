@@ -77,6 +77,16 @@ public:
     std::vector<std::string> disks() override { return owned_list(guestfs_list_devices(g_)); }
     std::vector<std::pair<std::string, std::string>> windows_roots() override;
     std::vector<std::string> filesystems() override;
+    std::optional<std::string> disk_head(const std::string& disk, std::size_t count) override {
+        std::size_t got = 0;
+        char* bytes = guestfs_pread_device(g_, disk.c_str(), static_cast<int>(count), 0, &got);
+        return owned(bytes, got);
+    }
+    std::optional<std::int64_t> disk_size(const std::string& disk) override {
+        const std::int64_t bytes = guestfs_blockdev_getsize64(g_, disk.c_str());
+        if (bytes < 0) return std::nullopt;
+        return bytes;
+    }
     bool mount(const std::string& device, bool writable) override {
         return (writable ? guestfs_mount(g_, device.c_str(), "/")
                          : guestfs_mount_ro(g_, device.c_str(), "/")) == 0;
@@ -148,12 +158,17 @@ std::vector<std::pair<std::string, std::string>> ApplianceGuest::windows_roots()
     return windows;
 }
 
+// Device by device: libguestfs' list of filesystems fails whole where one disk's partition table
+// does (a disk cut short), and would take every other image's filesystems with it.
 std::vector<std::string> ApplianceGuest::filesystems() {
     if (filesystems_) return *filesystems_;
-    const auto pairs = owned_list(guestfs_list_filesystems(g_));
     auto& devices = filesystems_.emplace();
-    for (std::size_t i = 0; i + 1 < pairs.size(); i += 2)
-        if (pairs[i + 1] != "swap" && pairs[i + 1] != "unknown") devices.push_back(pairs[i]);
+    std::vector<std::string> all = owned_list(guestfs_list_devices(g_));
+    for (auto& partition : owned_list(guestfs_list_partitions(g_))) all.push_back(std::move(partition));
+    for (const auto& device : all) {
+        const auto type = owned(guestfs_vfs_type(g_, device.c_str()));
+        if (type && !type->empty() && *type != "swap" && *type != "unknown") devices.push_back(device);
+    }
     return devices;
 }
 
@@ -245,16 +260,24 @@ std::unique_ptr<Guest> open_guest(const std::vector<Drive>& drives, bool writabl
     // Its own process group, so that an interrupt from the terminal reaches this program, which
     // ends the appliance itself, and never QEMU in the middle of a write.
     guestfs_set_pgroup(g, 1);
+    const bool direct = owned(guestfs_get_backend(g)) == "direct";
     for (const Drive& drive : drives) {
         // The format probed, named: QEMU then probes nothing, and keeps a raw image from writing
         // its first sector.
         struct guestfs_add_drive_opts_argv options {};
         options.bitmask =
             GUESTFS_ADD_DRIVE_OPTS_READONLY_BITMASK | GUESTFS_ADD_DRIVE_OPTS_FORMAT_BITMASK;
-        options.readonly = writable ? 0 : 1;
+        options.readonly = writable && !drive.read_only ? 0 : 1;
         options.format = drive.format.c_str();
         if (guestfs_add_drive_opts_argv(g, drive.image.c_str(), &options) != 0) {
             why = drive.image + ": cannot be opened: " + guest->error();
+            return nullptr;
+        }
+        // A write QEMU cannot make (its disk full) is an error the guest sees, not a pause that
+        // waits for space forever: libguestfs names its drives hd0, hd1, ... in their order.
+        const std::string policy = "drive.hd" + std::to_string(&drive - drives.data()) + ".werror=report";
+        if (direct && guestfs_config(g, "-set", policy.c_str()) != 0) {
+            why = drive.image + ": cannot be attached: " + guest->error();
             return nullptr;
         }
     }

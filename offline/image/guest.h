@@ -27,8 +27,13 @@ public:
     virtual std::vector<std::string> disks() = 0;
     // The roots inspection recognises as Windows, each with its system folder ("/Windows").
     virtual std::vector<std::pair<std::string, std::string>> windows_roots() = 0;
-    // Every filesystem of the image, by device.
+    // Every filesystem of the images, by device; one disk that cannot be read keeps none of the
+    // others' from the list.
     virtual std::vector<std::string> filesystems() = 0;
+    // Up to `count` bytes from the start of the device `disk`, and its size in bytes: nothing
+    // where they cannot be read (or the guest cannot tell).
+    virtual std::optional<std::string> disk_head(const std::string&, std::size_t) { return {}; }
+    virtual std::optional<std::int64_t> disk_size(const std::string&) { return {}; }
     // Mounts `device` at "/" (read-only unless `writable`), or unmounts everything.
     virtual bool mount(const std::string& device, bool writable) = 0;
     virtual void unmount_all() = 0;
@@ -90,10 +95,11 @@ std::optional<ImageFormat> probe_image(const std::string& image, std::string& wh
 struct Drive {
     std::string image;
     std::string format;
+    bool read_only = false;  // attached read-only even where the appliance's drives are writable
 };
 
 // Starts one libguestfs appliance with `drives` attached in their order (read-only unless
-// `writable`). On failure returns null and sets `why` to one line: an image is locked by another
+// `writable` and the drive is not read_only). On failure returns null and sets `why` to one line: an image is locked by another
 // process (a running virtual machine), or the appliance did not start (with what to try), or
 // libguestfs' reason. libguestfs' own messages reach stderr only where LIBGUESTFS_DEBUG asks.
 std::unique_ptr<Guest> open_guest(const std::vector<Drive>& drives, bool writable,
