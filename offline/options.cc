@@ -10,7 +10,8 @@ const char kUsageText[] =
     "       endpointfix-offline --reg WHERE\n"
     "       endpointfix-offline --recover OUT WHERE\n"
     "       endpointfix-offline --help | --version\n"
-    "WHERE is [--] HIVE, or --image IMAGE [--root DEVICE], or --image IMAGE --image IMAGE...\n"
+    "WHERE is [--] HIVE, or [--timeout SECONDS] [--progress] --image IMAGE [--root DEVICE]\n"
+    "         [--image IMAGE [--root DEVICE]]...\n"
     "  HIVE       a SOFTWARE hive file (Windows/System32/config/SOFTWARE); where it is a\n"
     "             symbolic link, the file it names is serviced. A dirty hive is read as\n"
     "             Windows loads it, with the transaction logs beside it (HIVE.LOG1, .LOG2)\n"
@@ -23,8 +24,10 @@ const char kUsageText[] =
     "             OUT (any hive: SOFTWARE, SYSTEM, NTUSER.DAT); changes nothing else\n"
     "  --json     the report (of --apply too) as one JSON document\n"
     "  --image    the same on the SOFTWARE hive inside the disk image IMAGE (with the package\n"
-    "             endpointfix-offline-image); --root picks the installation on DEVICE. Several\n"
-    "             images are serviced in turn, each named (with --json, one document each)\n"
+    "             endpointfix-offline-image); --root picks the installation on DEVICE in the\n"
+    "             image before it. Several images are serviced in turn, each named (with\n"
+    "             --json, one document each); --timeout ends the run after SECONDS;\n"
+    "             --progress says what is done where stderr is no terminal too\n"
     "Exit status: 0 nothing to change (or changed), 1 changes pending, 2 the hive cannot be\n"
     "serviced (or part of it read), 3 usage, 4 output not written in full (with --apply,\n"
     "after the changes were made). More in endpointfix-offline(1).\n";
@@ -36,18 +39,29 @@ const char* value_name(const std::string& option) {
     if (option == "--recover") return "OUT";
     if (option == "--image") return "IMAGE";
     if (option == "--root") return "DEVICE";
+    if (option == "--timeout") return "SECONDS";
     return nullptr;
+}
+
+// Whether `text` is a whole number of seconds from 1 to a day, set in `seconds`.
+bool whole_seconds(const std::string& text, unsigned& seconds) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != text.npos)
+        return false;
+    seconds = static_cast<unsigned>(std::stoul(text));
+    return seconds >= 1 && seconds <= 86400;
 }
 
 // The reason the options, read in full, do not go together; "" where they do.
 std::string combination_error(const Options& options, const std::vector<std::string>& modes,
-                              std::size_t hives) {
+                              std::size_t hives, bool root_first) {
     if (options.help || options.version) return "";
     if (modes.size() > 1) return modes[0] + " does not go with " + modes[1];
     if (options.backup && options.mode != Mode::kApply) return "--backup goes only with --apply";
     if (options.json && !modes.empty() && options.mode != Mode::kApply)
         return "--json does not go with " + modes[0];
-    if (!options.root.empty() && options.images.size() != 1)
+    if (options.timeout != 0 && options.images.empty()) return "--timeout goes only with --image";
+    if (options.progress && options.images.empty()) return "--progress goes only with --image";
+    if (root_first && options.images.size() != 1)
         return options.images.empty() ? "--root goes only with --image"
                                       : "--root goes only with one --image";
     // One OUT, and one .reg file of one hive's changes.
@@ -66,6 +80,7 @@ std::string combination_error(const Options& options, const std::vector<std::str
 std::string parse_options(int argc, const char* const* argv, Options& out) {
     std::set<std::string> seen;
     std::vector<std::string> hives, modes;
+    std::string root_first;  // a --root before any --image
     bool options_end = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -74,7 +89,8 @@ std::string parse_options(int argc, const char* const* argv, Options& out) {
             continue;
         }
         const std::string option = arg == "-h" ? "--help" : arg;
-        if (!seen.insert(option).second && option != "--image") return option + " given twice";
+        const bool per_image = option == "--image" || (option == "--root" && !out.images.empty());
+        if (!seen.insert(option).second && !per_image) return option + " given twice";
         if (const char* value = value_name(option);
             value != nullptr && (i + 1 >= argc || *argv[i + 1] == 0))
             return option + " needs " + value;
@@ -87,9 +103,19 @@ std::string parse_options(int argc, const char* const* argv, Options& out) {
         else if (option == "--recover")
             out.mode = Mode::kRecover, out.out = argv[++i], modes.push_back(option);
         else if (option == "--image")
-            out.images.push_back(argv[++i]);
+            out.images.push_back(argv[++i]), out.roots.emplace_back();
+        else if (option == "--root" && out.images.empty())
+            root_first = argv[++i];
+        else if (option == "--root" && !out.roots.back().empty())
+            return "--root given twice";
         else if (option == "--root")
-            out.root = argv[++i];
+            out.roots.back() = argv[++i];
+        else if (option == "--timeout") {
+            if (!whole_seconds(argv[++i], out.timeout))
+                return "--timeout needs SECONDS, a whole number from 1 to 86400";
+        }
+        else if (option == "--progress")
+            out.progress = true;
         else if (option == "--backup")
             out.backup = true;
         else if (option == "--json")
@@ -101,7 +127,9 @@ std::string parse_options(int argc, const char* const* argv, Options& out) {
     }
     if ((out.help || out.version) && argc != 2)
         return std::string(out.help ? "--help" : "--version") + " goes alone";
-    const std::string error = combination_error(out, modes, hives.size());
+    const std::string error = combination_error(out, modes, hives.size(), !root_first.empty());
+    if (!root_first.empty() && out.roots.size() == 1 && out.roots[0].empty()) out.roots[0] = root_first;
+    if (!root_first.empty() && error.empty() && out.roots[0] != root_first) return "--root given twice";
     if (error.empty() && !hives.empty()) out.hive = hives.front();
     return error;
 }

@@ -19,14 +19,18 @@ struct Options {
     // --image, once or more: the disk images whose SOFTWARE hives are serviced, not `hive`, in
     // the order given.
     std::vector<std::string> images;
-    std::string root;  // --root: with one image, the device of the installation to service
+    // --root DEVICE, each for the --image before it ("" where none follows it); one --root before
+    // the only --image is that image's: the device of the installation to service.
+    std::vector<std::string> roots;
+    bool progress = false;  // --progress: with --image, say what is done even off a terminal
+    unsigned timeout = 0;  // --timeout SECONDS: with --image, the longest the run may take; 0: none
 };
 
 // Reads the arguments after the program's name. Each option may stand once, but --image; "--" ends the
 // options, so that a hive whose name begins with '-' can be named; "-h" is "--help". Returns ""
 // or, for a usage error, what was wrong, in a few words for one line: an unknown or repeated
 // option, an option without its value, not exactly one hive (none with --image IMAGE; --root
-// DEVICE needs exactly one), more than one of --reg, --apply and --recover (which takes the next
+// DEVICE follows the --image it is for, or stands before the only one), more than one of --reg, --apply and --recover (which takes the next
 // argument as its OUT), --backup without --apply, --json with --reg or --recover, or --help or
 // --version with anything else.
 std::string parse_options(int argc, const char* const* argv, Options& out);
