@@ -8,7 +8,7 @@
 # written and one given twice among them. Each image's status and output must be those of the
 # hive-file run on the same hive; its hive carries a Windows-like security descriptor, which the
 # hive written back must keep. Then SIGTERM at three points of a run, and a full disk. Every start
-# of libguestfs' appliance costs some 20 to 60 s without KVM: this test makes twelve.
+# of libguestfs' appliance costs some 20 to 60 s without KVM: this test makes thirteen.
 set -uo pipefail
 program=$1 maker=$2 dirty=$3
 here=$(cd "$(dirname "$0")" && pwd)
