@@ -46,4 +46,9 @@ struct CheckOptions {
 int run_check(RegistryStore& registry, StoreInspector& inspector, std::FILE* out,
               const CheckOptions& options);
 
+// `text` (UTF-8; a byte that is no part of a character in it stands for its Windows-1252 one)
+// as a JSON string, quoted, as the JSON document writes its source: for documents of a caller's
+// own that name the same things.
+void print_json_string(std::FILE* out, const char* text);
+
 }  // namespace endpointfix

@@ -86,6 +86,8 @@ void put_value(std::FILE* f, const StoredValue& v) {
 
 }  // namespace
 
+void print_json_string(std::FILE* out, const char* text) { put_text(out, text, true); }
+
 // A key that cannot be read, its path kept in the bytes that follow it.
 struct JsonPrinter::Unreadable {
     Unreadable* next;

@@ -26,6 +26,7 @@ public:
     std::map<std::string, std::unique_ptr<MemoryVolume>> devices;
     std::set<std::string> failing;
     std::optional<std::string> stores;
+    std::map<std::string, std::pair<std::string, std::uint64_t>> disk_facts;  // head and size
 
     // The file at `path` on `device` (made there).
     MemoryVolume::File& add(const std::string& device, const std::string& path,
@@ -44,6 +45,14 @@ public:
     Result filesystems(std::vector<std::string>& all) override {
         for (const auto& [device, fs] : devices) all.push_back(device);
         return {};
+    }
+    Result disk_head(const std::string& disk, std::size_t count, std::string& bytes) override {
+        if (!disk_facts.count(disk)) return {EIO, "cannot read " + disk};
+        return bytes = disk_facts[disk].first.substr(0, count), Result{};
+    }
+    Result disk_size(const std::string& disk, std::uint64_t& bytes) override {
+        if (!disk_facts.count(disk)) return {EIO, "cannot tell the size of " + disk};
+        return bytes = disk_facts[disk].second, Result{};
     }
     Result mount(const std::string& device, bool writable) override {
         if (const Result failed = fails("mount"); !failed.ok()) return failed;

@@ -6,6 +6,7 @@
 
 #include "offline/image/backing_file.h"
 #include "offline/image/find_hive.h"
+#include "offline/image/partition_table.h"
 #include "offline/image/write_back.h"
 #include "offline/sink/replace.h"
 #include "tests/fake_appliance.h"
@@ -28,9 +29,54 @@ TEST(FindInstallation, RootPicksOneOfTwo) {
         for (const auto& [device, system] : guest.roots) guest.add(device, kHive, "regf" + device);
         guest.add("/dev/sdb1", kHive, "regf");  // not recognised, but there
         Installation found;
-        EXPECT_EQ(find_installation(guest, "/dev/sda", c.root, found), c.want_why) << "root " << c.root;
+        EXPECT_EQ(find_installation(guest, "/dev/sda", c.root, found).message(), c.want_why) << "root " << c.root;
         EXPECT_EQ(found.device, c.want_device) << "root " << c.root;
     }
+}
+
+// A batch's third image (/dev/sdc) is named, and picked by --root, as it is alone (/dev/sda);
+// a disk shorter than its partition table is told as cut short, before any filesystem is read.
+TEST(FindInstallation, NamedAsAloneAndCutShort) {
+    std::string mbr(512, '\0');
+    mbr.replace(446 + 8, 8, std::string("\x00\x08\x00\x00\x00\x80\x04\x00", 8));  // 2048 + 294912
+    mbr.replace(510, 2, "\x55\xaa");
+    const struct { const char* root; std::int64_t size; std::string want_device, want_why; } cases[] = {
+        {"", 160 << 20, "", "holds 2 Windows installations, on /dev/sda1 and /dev/sda2: choose one with --root DEVICE"},
+        {"/dev/sda2", 160 << 20, "/dev/sdc2", ""},
+        {"/dev/sdc2", 160 << 20, "", "holds no Windows installation on /dev/sdc2 (only on /dev/sda1 and /dev/sda2)"},
+        {"/dev/sda2", 80 << 20, "", "is cut short: 80 MiB of a 145 MiB disk (its partition table reaches past its end)"},
+    };
+    for (const auto& c : cases) {
+        FakeAppliance guest;
+        guest.roots = {{"/dev/sdc1", "/Windows"}, {"/dev/sdc2", "/Windows"}};
+        for (const auto& [device, system] : guest.roots) guest.add(device, kHive, "regf" + device);
+        guest.disk_facts["/dev/sdc"] = {mbr, c.size};
+        Installation found;
+        EXPECT_EQ(find_installation(guest, "/dev/sdc", c.root, found).message(), c.want_why) << "root " << c.root;
+        EXPECT_EQ(found.device, c.want_device) << "root " << c.root;
+    }
+}
+
+// GPT's size is its backup header's LBA, past the protective entry; MBR's the end of its last entry.
+TEST(PartitionTable, SizeTheTableGivesTheDisk) {
+    const auto sector = [](std::string entries, std::string then) {
+        std::string bytes(446, '\0');
+        bytes += entries.append(64 - entries.size(), '\0') + "\x55\xaa" + then;
+        return bytes;
+    };
+    const std::string mbr_two = std::string("\0\0\0\0\x07\0\0\0\x00\x08\0\0\x00\x08\0\0", 16) +
+                                std::string("\0\0\0\0\x07\0\0\0\x00\x40\0\0\x00\x02\0\0", 16);
+    const std::string protective("\0\0\0\0\xee\0\0\0\x01\0\0\0\xff\xff\xff\xff", 16);
+    const std::string gpt = std::string("EFI PART", 8) + std::string(24, '\0') +
+                            std::string("\xff\x3f\0\0\0\0\0\0", 8) + std::string(472, '\0');  // backup LBA 16383
+    const struct { const char* name; std::string bytes; std::optional<std::uint64_t> want; } cases[] = {
+        {"MBR, the second partition ends last", sector(mbr_two, ""), (0x4000 + 0x200) * 512},
+        {"GPT", sector(protective, gpt), 16384 * 512},
+        {"GPT header missing", sector(protective, std::string(512, '\0')), 0xffffffffULL * 512 + 512},
+        {"no signature", std::string(512, '\0'), std::nullopt},
+        {"short", sector(mbr_two, "").substr(0, 511), std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(partitioned_size(c.bytes), c.want) << c.name;
 }
 
 TEST(WriteBack, ReplacesOrLeavesTheImageAsItWas) {

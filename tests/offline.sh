@@ -186,9 +186,12 @@ for case in "--apply --apply H|--apply given twice" "--reg --reg H|--reg given t
     "--|no HIVE given" "--recover|--recover needs OUT" "--recover H|--recover needs OUT, then HIVE: one name given" \
     "--recover O --apply H|--recover does not go with --apply" "--recover O --reg H|--recover does not go with --reg" \
     "--recover O --backup H|--backup goes only with --apply" "--recover O --json H|--json does not go with --recover" \
-    "--image|--image needs IMAGE" "--image I H|HIVE does not go with --image" "--image I --image J --root D|--root goes only with one --image" "--reg --image I --image J|--reg goes only with one --image" \
+    "--image|--image needs IMAGE" "--image I H|HIVE does not go with --image" "--root D --image I --image J|--root goes only with one --image" "--reg --image I --image J|--reg goes only with one --image" \
     "--root D H|--root goes only with --image" "--root D|--root goes only with --image" \
-    "--image I --root D --root E|--root given twice" "--image I --backup|--backup goes only with --apply" \
+    "--image I --root D --root E|--root given twice" "--root D --image I --root E|--root given twice" \
+    "--image I --backup|--backup goes only with --apply" "--timeout 0 --image I|--timeout needs SECONDS, a whole number from 1 to 86400" \
+    "--timeout 1x --image I|--timeout needs SECONDS, a whole number from 1 to 86400" "--timeout 5 H|--timeout goes only with --image" \
+    "--progress H|--progress goes only with --image" \
     "--edition 1 H|--edition goes only with --image" "--image I --edition|--edition needs INDEX" \
     "--image I --edition 0|--edition needs an INDEX from 1, not 0" "--image I --edition 1|--edition goes only with a WIM"; do
     args=${case%|*}

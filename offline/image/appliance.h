@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,8 +27,12 @@ public:
     virtual Result disks(std::vector<std::string>& disks) = 0;
     // The roots inspection recognises as Windows, each with its system folder ("/Windows").
     virtual Result windows_roots(std::vector<std::pair<std::string, std::string>>& roots) = 0;
-    // Every filesystem of the images, by device.
+    // Every filesystem of the images, by device; one disk that cannot be read keeps none of the
+    // others' from the list.
     virtual Result filesystems(std::vector<std::string>& devices) = 0;
+    // Up to `count` bytes from the start of the device `disk`, and its size in bytes.
+    virtual Result disk_head(const std::string& disk, std::size_t count, std::string& bytes) = 0;
+    virtual Result disk_size(const std::string& disk, std::uint64_t& bytes) = 0;
     // Mounts `device` at "/" (read-only unless `writable`, which the drive must allow).
     virtual Result mount(const std::string& device, bool writable) = 0;
     virtual void unmount_all() = 0;

@@ -1,24 +1,46 @@
 #include "offline/image/batch.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <set>
+#include <cerrno>
+#include <map>
 #include <utility>
 
 #include "offline/image/image_file.h"
+#include "registry/result.h"
 
 namespace endpointfix::offline::image {
+namespace {
 
-std::vector<Planned> plan_images(const std::vector<std::string>& images) {
+// Why `image` cannot be opened for writing (immutable, on a read-only mount, no permission).
+std::string unwritable(const std::string& image) {
+    const int fd = open(image.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd >= 0) {
+        close(fd);
+        return "";
+    }
+    return failed("cannot be opened for writing", errno).message();
+}
+
+}  // namespace
+
+std::vector<Planned> plan_images(const std::vector<std::string>& images, bool writable) {
     std::vector<Planned> plan;
-    std::set<std::pair<dev_t, ino_t>> seen;
+    std::map<std::pair<dev_t, ino_t>, std::string> seen;
     for (const std::string& image : images) {
-        Planned one{image, {image, ""}, unusable_image(image)};
+        Planned one{image, {image, ""}, unusable_image(image), "", "", ""};
         struct stat st;
-        if (one.refused.empty() && stat(image.c_str(), &st) == 0 &&
-            !seen.insert({st.st_dev, st.st_ino}).second)
-            one.refused = "is given twice (as another name too); it is serviced once";
-        if (one.refused.empty()) {
+        if (one.refused.empty() && stat(image.c_str(), &st) == 0) {
+            const auto [first, fresh] = seen.insert({{st.st_dev, st.st_ino}, image});
+            if (!fresh) one.same_as = first->second;
+        }
+        if (one.refused.empty() && one.same_as.empty() && writable) {
+            one.unwritable = unwritable(image);
+            one.drive.read_only = !one.unwritable.empty();
+        }
+        if (one.refused.empty() && one.same_as.empty()) {
             const auto format = probe_image(image, one.refused);
             if (format && format->has_backing_file)
                 one.refused = backing_file_refusal(image, format->format);

@@ -81,6 +81,17 @@ public:
     }
     Result windows_roots(std::vector<std::pair<std::string, std::string>>& roots) override;
     Result filesystems(std::vector<std::string>& devices) override;
+    Result disk_head(const std::string& disk, std::size_t count, std::string& bytes) override {
+        std::size_t got = 0;
+        char* read = guestfs_pread_device(g_, disk.c_str(), static_cast<int>(count), 0, &got);
+        return taken(owned(read, got), bytes, "cannot read " + disk);
+    }
+    Result disk_size(const std::string& disk, std::uint64_t& bytes) override {
+        const std::int64_t size = guestfs_blockdev_getsize64(g_, disk.c_str());
+        if (size < 0) return failure("cannot tell the size of " + disk);
+        bytes = static_cast<std::uint64_t>(size);
+        return {};
+    }
     Result mount(const std::string& device, bool writable) override {
         return done(writable ? guestfs_mount(g_, device.c_str(), "/")
                              : guestfs_mount_ro(g_, device.c_str(), "/"),
@@ -201,15 +212,22 @@ Result ApplianceGuest::windows_roots(std::vector<std::pair<std::string, std::str
     return {};
 }
 
+// Device by device: libguestfs' list of filesystems fails whole where one disk's partition table
+// does (a disk cut short), and would take every other image's filesystems with it.
 Result ApplianceGuest::filesystems(std::vector<std::string>& devices) {
     if (!filesystems_) {
-        std::vector<std::string> pairs;
-        if (const Result read = listed(guestfs_list_filesystems(g_), pairs, "cannot list the filesystems");
+        std::vector<std::string> all, partitions;
+        if (const Result read = listed(guestfs_list_devices(g_), all, "cannot list the disks");
             !read.ok())
             return read;
-        auto& all = filesystems_.emplace();
-        for (std::size_t i = 0; i + 1 < pairs.size(); i += 2)
-            if (pairs[i + 1] != "swap" && pairs[i + 1] != "unknown") all.push_back(pairs[i]);
+        if (listed(guestfs_list_partitions(g_), partitions, "cannot list the partitions").ok())
+            all.insert(all.end(), partitions.begin(), partitions.end());
+        auto& found = filesystems_.emplace();
+        for (const auto& device : all) {
+            const auto type = owned(guestfs_vfs_type(g_, device.c_str()));
+            if (type && !type->empty() && *type != "swap" && *type != "unknown")
+                found.push_back(device);
+        }
     }
     devices = *filesystems_;
     return {};
@@ -312,16 +330,24 @@ std::unique_ptr<Appliance> open_guest(const std::vector<Drive>& drives, bool wri
     // Its own process group, so that an interrupt from the terminal reaches this program, which
     // ends the appliance itself, and never QEMU in the middle of a write.
     guestfs_set_pgroup(g, 1);
+    const bool direct = owned(guestfs_get_backend(g)) == "direct";
     for (const Drive& drive : drives) {
         // The format probed, named: QEMU then probes nothing, and keeps a raw image from writing
         // its first sector.
         struct guestfs_add_drive_opts_argv options {};
         options.bitmask =
             GUESTFS_ADD_DRIVE_OPTS_READONLY_BITMASK | GUESTFS_ADD_DRIVE_OPTS_FORMAT_BITMASK;
-        options.readonly = writable ? 0 : 1;
+        options.readonly = writable && !drive.read_only ? 0 : 1;
         options.format = drive.format.c_str();
         if (guestfs_add_drive_opts_argv(g, drive.image.c_str(), &options) != 0) {
             why = drive.image + ": cannot be opened: " + guest->error();
+            return nullptr;
+        }
+        // A write QEMU cannot make (its disk full) is an error the guest sees, not a pause that
+        // waits for space forever: libguestfs names its drives hd0, hd1, ... in their order.
+        const std::string policy = "drive.hd" + std::to_string(&drive - drives.data()) + ".werror=report";
+        if (direct && guestfs_config(g, "-set", policy.c_str()) != 0) {
+            why = drive.image + ": cannot be attached: " + guest->error();
             return nullptr;
         }
     }

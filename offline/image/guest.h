@@ -26,10 +26,11 @@ std::optional<ImageFormat> probe_image(const std::string& image, std::string& wh
 struct Drive {
     std::string image;
     std::string format;
+    bool read_only = false;  // attached read-only even where the appliance's drives are writable
 };
 
 // Starts one libguestfs appliance with `drives` attached in their order (read-only unless
-// `writable`). On failure returns null and sets `why` to one line: an image is locked by another
+// `writable` and the drive is not read_only). On failure returns null and sets `why` to one line: an image is locked by another
 // process (a running virtual machine), or the appliance did not start (with what to try), or
 // libguestfs' reason. libguestfs' own messages reach stderr only where LIBGUESTFS_DEBUG asks.
 std::unique_ptr<Appliance> open_guest(const std::vector<Drive>& drives, bool writable,

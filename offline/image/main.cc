@@ -1,24 +1,22 @@
 // endpointfix-offline-image: endpointfix-offline's modes over the SOFTWARE hive inside disk
 // images, through libguestfs. Started by `endpointfix-offline --image IMAGE...` with the user's
 // arguments, which it reads with the same parser. The images are attached to one appliance
-// (kDrivesAStart at most a start), and serviced in turn: each hive and its logs are copied out
-// into a private folder, and serviced there by the offline service itself, named as they stand
-// in the image; for --apply, the new hive is written back into the image in the same start.
+// (kDrivesAStart at most a start), and serviced in turn (service_image.h); for --apply, the new
+// hive is written back into the image in the same start. One image that cannot be serviced is
+// refused by name, and the others still are.
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <string>
 
 #include "check/check.h"
-#include "check/escaped_name.h"
 #include "offline/image/batch.h"
-#include "offline/image/find_hive.h"
-#include "offline/image/private_folder.h"
-#include "offline/image/write_back.h"
+#include "offline/image/held_output.h"
+#include "offline/image/progress.h"
+#include "offline/image/service_image.h"
+#include "offline/image/watchdog.h"
 #include "offline/interrupts.h"
 #include "offline/options.h"
-#include "offline/load/path_parts.h"
-#include "offline/service.h"
 #include "offline/std_streams.h"
 
 namespace {
@@ -27,99 +25,93 @@ using namespace endpointfix;
 using namespace endpointfix::offline;
 using namespace endpointfix::offline::image;
 
-constexpr char kProgram[] = "endpointfix-offline";
+bool attached(const Planned& one) { return one.refused.empty() && one.same_as.empty(); }
 
-void tell(const std::string& what, const std::string& line) {
-    std::fprintf(stderr, "%s: %s\n", kProgram, escaped_name(what + ": " + line).c_str());
+// The reason in the last line a refused image's run said: after the program's name and the
+// image's (or its hive's) name.
+std::string reason_in(const std::string& said, const HiveWhere& where) {
+    std::string line = said.substr(0, said.find_last_not_of('\n') + 1);
+    line = line.substr(line.rfind('\n') + 1);
+    for (const std::string& name : {std::string(kProgram), where.image + ":" + where.path, where.image})
+        if (line.rfind(name + ": ", 0) == 0) line.erase(0, name.size() + 2);
+    return line;
 }
 
-int refuse(const std::string& what, const std::string& why) {
-    tell(what, why);
-    return kBlockedOrUnreadable;
-}
-
-bool interrupted() { return interrupting_signal() != 0; }
-
-// Copies the hive and its logs into `folder` and notes what was read.
-std::string copy_out(Appliance& guest, const std::string& folder, HiveRead& read) {
-    const std::string& hive = read.at.hive;
-    FileFacts facts;
-    Result done = guest.volume().stat(hive, facts);
-    if (done.ok()) done = guest.volume().sha256(hive, read.sha256);
-    if (done.ok()) done = guest.copy_out(hive, folder + "/" + split_path(hive).name);
-    if (!done.ok()) return done.message();
-    read.size = static_cast<std::int64_t>(facts.size);
-    for (const auto& log : hive_logs(guest, hive))
-        if (const Result copied = guest.copy_out(sibling_path(hive, log), folder + "/" + log);
-            !copied.ok())
-            return copied.message();
-    return "";
-}
-
-// One image, its disk attached in `guest`: found, copied out, and serviced as a hive file is.
-int service_image(Appliance& guest, const std::string& disk, const std::string& image,
-                  const Options& options) {
-    const bool apply = options.mode == Mode::kApply;
-    const PrivateFolder folder;
-    if (folder.path().empty()) return refuse(image, "cannot create a private temporary folder");
-    HiveRead read;
-    std::string why = find_installation(guest, disk, options.root, read.at);
-    if (why.empty() && apply && hibernated(guest)) why = kHibernated;
-    if (why.empty()) why = copy_out(guest, folder.path(), read);
-    guest.unmount_all();
-    if (!why.empty()) return refuse(image, why);
-    if (interrupted()) return kBlockedOrUnreadable;
-
-    // Messages and --json name the hive as it stands in the image; the copy is what is read.
-    const HiveSource hive{image + ":" + read.at.hive,
-                          folder.path() + "/" + split_path(read.at.hive).name, false};
-    ImageWriteBack sink(guest, read, options.backup, interrupting_signal());
-    return serve(kProgram, options, hive, sink);
+// Runs `one` (its status, `where` set): with --json, its output held, so that its document names
+// the image in fields of its own, and an image whose run printed none gets one that says why.
+template <typename Run>
+int reported(const Options& options, const std::string& image, Run run) {
+    HiveWhere where{image, "", ""};
+    if (!options.json) return run(where);
+    HeldOutput out(stdout, 1), err(stderr, 2);
+    if (!out.held() || !err.held()) return run(where);  // no temporary file: as it comes
+    const int status = run(where);
+    const auto document = out.release(), said = err.release();
+    if (said) std::fputs(said->c_str(), stderr);
+    const std::string source = where.path.empty() ? image : image + ":" + where.path;
+    if (document && !document->empty())
+        std::fputs(with_where(*document, where).c_str(), stdout);
+    else
+        print_refused(stdout, kProgram, source, where, said ? reason_in(*said, where) : "", status);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? status
+                                                             : std::max(status, kOutputFailed);
 }
 
 // The images of `group` (at most kDrivesAStart to attach) in one appliance, in their order; each
 // refused image in its turn. Returns the highest status.
-int service_group(const std::vector<const Planned*>& group, const Options& options) {
+int service_group(const std::vector<const Planned*>& group, const Options& options, bool headed,
+                  Watchdog& watchdog) {
     std::vector<Drive> drives;
     for (const Planned* one : group)
-        if (one->refused.empty()) drives.push_back(one->drive);
+        if (attached(*one)) drives.push_back(one->drive);
     std::string why;
     // --apply attaches the images writable from the start: the hive is read from a read-only
     // mount, and the volume remounted writable only where there is something to write.
-    const auto guest = drives.empty() ? nullptr
-                                      : open_guest(drives, options.mode == Mode::kApply, why);
+    const bool start = !drives.empty() && stopped(watchdog).empty();
+    if (start)
+        progress("starting libguestfs' appliance for " + std::to_string(drives.size()) +
+                 (drives.size() == 1 ? " image" : " images") +
+                 " (without KVM this takes tens of seconds)");
+    const auto guest = start ? open_guest(drives, options.mode == Mode::kApply, why) : nullptr;
     std::vector<std::string> disks;
     if (guest && (!guest->disks(disks).ok() || disks.size() != drives.size()))
         why = "the appliance shows another count of disks";
     int status = 0;
     std::size_t drive = 0;
     for (const Planned* one : group) {
-        if (interrupted()) return kBlockedOrUnreadable;
-        int got = kBlockedOrUnreadable;
-        if (!one->refused.empty())
-            refuse(one->image, one->refused);
-        else if (!why.empty() || !guest)
-            refuse(one->image, why);
-        else
-            got = service_image(*guest, disks[drive], one->image, options);
-        if (one->refused.empty()) ++drive;
+        const std::string cause = stopped(watchdog);
+        const std::string& refused = !cause.empty() ? cause : !one->refused.empty() ? one->refused : why;
+        const int got = reported(options, one->image, [&](HiveWhere& where) {
+            if (!one->same_as.empty()) {
+                tell(one->image, "is the same file as " + one->same_as + ", given before: serviced once");
+                return 0;
+            }
+            if (!refused.empty() || !guest) {
+                tell(one->image, refused);
+                return kBlockedOrUnreadable;
+            }
+            return service_image(*guest, disks[drive], *one, options, headed, watchdog, where);
+        });
+        if (attached(*one)) ++drive;
         status = std::max(status, got);
     }
     return status;
 }
 
 int service(const Options& options) {
-    const std::vector<Planned> plan = plan_images(options.images);
+    // Every wait of the run bounded: a signal, or the bound, ends the appliance (watchdog.h).
+    Watchdog watchdog(interrupting_signal(), std::chrono::seconds(options.timeout));
+    std::vector<Planned> plan = plan_images(options.images, options.mode == Mode::kApply);
+    for (std::size_t i = 0; i < plan.size(); ++i) plan[i].root = options.roots[i];
     int status = 0;
     std::vector<const Planned*> group;
-    std::size_t attached = 0;
+    std::size_t in_group = 0;
     for (std::size_t i = 0; i < plan.size(); ++i) {
         group.push_back(&plan[i]);
-        if (plan[i].refused.empty()) ++attached;
-        if (attached == kDrivesAStart || i + 1 == plan.size()) {
-            status = std::max(status, service_group(group, options));
-            if (interrupted()) return kBlockedOrUnreadable;
-            group.clear(), attached = 0;
+        if (attached(plan[i])) ++in_group;
+        if (in_group == kDrivesAStart || i + 1 == plan.size()) {
+            status = std::max(status, service_group(group, options, plan.size() > 1, watchdog));
+            group.clear(), in_group = 0;
         }
     }
     return status;
@@ -140,6 +132,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     // Every mode: the appliance is stopped, and the copies removed, before a signal ends it.
     note_interrupts();
+    start_progress(options.progress);
     // Everything is removed by then; the signal ends this program as it would have.
     return end_by_interrupt(service(options));
 }
