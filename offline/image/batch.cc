@@ -30,7 +30,7 @@ std::vector<Planned> plan_images(const std::vector<std::string>& images, bool wr
     std::vector<Planned> plan;
     std::map<std::pair<dev_t, ino_t>, std::string> seen;
     for (const std::string& image : images) {
-        Planned one{image, {image, ""}, unusable_image(image), "", "", ""};
+        Planned one{image, {image, ""}, unusable_image(image).message(), "", "", ""};
         struct stat st;
         if (one.refused.empty() && stat(image.c_str(), &st) == 0) {
             const auto [first, fresh] = seen.insert({{st.st_dev, st.st_ino}, image});
@@ -41,11 +41,13 @@ std::vector<Planned> plan_images(const std::vector<std::string>& images, bool wr
             one.drive.read_only = !one.unwritable.empty();
         }
         if (one.refused.empty() && one.same_as.empty()) {
-            const auto format = probe_image(image, one.refused);
-            if (format && format->has_backing_file)
-                one.refused = backing_file_refusal(image, format->format);
-            else if (format)
-                one.drive.format = format->format;
+            ImageFormat format;
+            if (const Result probed = probe_image(image, format); !probed.ok())
+                one.refused = probed.message();
+            else if (format.has_backing_file)
+                one.refused = backing_file_refusal(image, format.format);
+            else
+                one.drive.format = format.format;
         }
         plan.push_back(std::move(one));
     }

@@ -292,32 +292,26 @@ Result ApplianceGuest::write(const std::string& path, int from, std::uint64_t si
 
 }  // namespace
 
-std::optional<ImageFormat> probe_image(const std::string& image, std::string& why) {
+Result probe_image(const std::string& image, ImageFormat& probed) {
     guestfs_h* g = guestfs_create();
-    if (g == nullptr) {
-        why = "cannot create a libguestfs handle";
-        return std::nullopt;
-    }
+    if (g == nullptr) return Result::refused("cannot create a libguestfs handle");
     guestfs_set_error_handler(g, nullptr, nullptr);
     // Both ask qemu-img on this machine, which opens no backing file for them.
-    std::optional<ImageFormat> probed;
     const auto format = owned(guestfs_disk_format(g, image.c_str()));
     const int backing = format ? guestfs_disk_has_backing_file(g, image.c_str()) : -1;
+    Result done;
     if (format && backing >= 0)
         probed = ImageFormat{*format, backing == 1};
     else
-        why = "cannot be read as a disk image: " + last_error(g);
+        done = Result::refused("cannot be read as a disk image: " + last_error(g));
     guestfs_close(g);
-    return probed;
+    return done;
 }
 
-std::unique_ptr<Appliance> open_guest(const std::vector<Drive>& drives, bool writable,
-                                  std::string& why) {
+Result open_guest(const std::vector<Drive>& drives, bool writable,
+                  std::unique_ptr<Appliance>& appliance) {
     guestfs_h* g = guestfs_create();
-    if (g == nullptr) {
-        why = "cannot create a libguestfs handle";
-        return nullptr;
-    }
+    if (g == nullptr) return Result::refused("cannot create a libguestfs handle");
     auto guest = std::make_unique<ApplianceGuest>(g);
     if (!debugging()) {
         // Errors are told by this program, in one line; the rest is kept for the diagnosis.
@@ -339,21 +333,19 @@ std::unique_ptr<Appliance> open_guest(const std::vector<Drive>& drives, bool wri
             GUESTFS_ADD_DRIVE_OPTS_READONLY_BITMASK | GUESTFS_ADD_DRIVE_OPTS_FORMAT_BITMASK;
         options.readonly = writable && !drive.read_only ? 0 : 1;
         options.format = drive.format.c_str();
-        if (guestfs_add_drive_opts_argv(g, drive.image.c_str(), &options) != 0) {
-            why = drive.image + ": cannot be opened: " + guest->error();
-            return nullptr;
-        }
+        if (guestfs_add_drive_opts_argv(g, drive.image.c_str(), &options) != 0)
+            return Result::refused(drive.image + ": cannot be opened: " + guest->error());
         // A write QEMU cannot make (its disk full) is an error the guest sees, not a pause that
         // waits for space forever: libguestfs names its drives hd0, hd1, ... in their order.
-        const std::string policy = "drive.hd" + std::to_string(&drive - drives.data()) + ".werror=report";
-        if (direct && guestfs_config(g, "-set", policy.c_str()) != 0) {
-            why = drive.image + ": cannot be attached: " + guest->error();
-            return nullptr;
-        }
+        const std::string policy =
+            "drive.hd" + std::to_string(&drive - drives.data()) + ".werror=report";
+        if (direct && guestfs_config(g, "-set", policy.c_str()) != 0)
+            return Result::refused(drive.image + ": cannot be attached: " + guest->error());
     }
-    if (guestfs_launch(g) == 0) return guest;
-    why = start_failure(guest->messages, guest->error());
-    return nullptr;
+    if (guestfs_launch(g) != 0)
+        return Result::refused(start_failure(guest->messages, guest->error()));
+    appliance = std::move(guest);
+    return {};
 }
 
 }  // namespace endpointfix::offline::image

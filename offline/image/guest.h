@@ -19,8 +19,8 @@ struct ImageFormat {
     bool has_backing_file = false;
 };
 
-// Probes `image` (no appliance is started for it). Nothing where it cannot be told, with `why`.
-std::optional<ImageFormat> probe_image(const std::string& image, std::string& why);
+// Probes `image` (no appliance is started for it) into `format`; refused where it cannot be told.
+Result probe_image(const std::string& image, ImageFormat& format);
 
 // An image to attach, in the format probed, named so that nothing probes it again.
 struct Drive {
@@ -30,10 +30,11 @@ struct Drive {
 };
 
 // Starts one libguestfs appliance with `drives` attached in their order (read-only unless
-// `writable` and the drive is not read_only). On failure returns null and sets `why` to one line: an image is locked by another
-// process (a running virtual machine), or the appliance did not start (with what to try), or
-// libguestfs' reason. libguestfs' own messages reach stderr only where LIBGUESTFS_DEBUG asks.
-std::unique_ptr<Appliance> open_guest(const std::vector<Drive>& drives, bool writable,
-                                  std::string& why);
+// `writable` and the drive is not read_only) into `appliance`. Refused otherwise, in one line: an
+// image is locked by another process (a running virtual machine), or the appliance did not start
+// (with what to try), or libguestfs' reason. libguestfs' own messages reach stderr only where
+// LIBGUESTFS_DEBUG asks.
+Result open_guest(const std::vector<Drive>& drives, bool writable,
+                  std::unique_ptr<Appliance>& appliance);
 
 }  // namespace endpointfix::offline::image

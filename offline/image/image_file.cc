@@ -5,21 +5,19 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "offline/image/backing_file.h"
 
 namespace endpointfix::offline::image {
 
-std::string unusable_image(const std::string& image) {
+Result unusable_image(const std::string& image) {
     struct stat st;
-    if (stat(image.c_str(), &st) != 0) return std::string("cannot open: ") + std::strerror(errno);
-    if (S_ISDIR(st.st_mode)) return "is a directory, not a disk image";
-    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return "is not a disk image";
+    if (stat(image.c_str(), &st) != 0) return failed("cannot open", errno);
+    if (S_ISDIR(st.st_mode)) return Result::refused("is a directory, not a disk image");
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return Result::refused("is not a disk image");
     if (S_ISREG(st.st_mode) && st.st_size < 512)
-        return "is not a disk image (shorter than a sector)";
-    if (access(image.c_str(), R_OK) != 0)
-        return std::string("cannot open: ") + std::strerror(errno);
+        return Result::refused("is not a disk image (shorter than a sector)");
+    if (access(image.c_str(), R_OK) != 0) return failed("cannot open", errno);
     // QEMU locks the images it has open; libguestfs would read one shared, as it is being written.
     struct flock probe {};
     probe.l_type = F_WRLCK, probe.l_whence = SEEK_SET;
@@ -27,8 +25,9 @@ std::string unusable_image(const std::string& image) {
     const bool locked = fd >= 0 && fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
     if (fd >= 0) close(fd);
     if (locked)
-        return "is in use by another process (a running virtual machine?): it holds a lock on it";
-    return "";
+        return Result::refused(
+            "is in use by another process (a running virtual machine?): it holds a lock on it");
+    return {};
 }
 
 std::string backing_file_refusal(const std::string& image, const std::string& format) {
@@ -41,7 +40,7 @@ std::string backing_file_refusal(const std::string& image, const std::string& fo
         if (fd >= 0) close(fd);
         header.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
         backing = qcow2_backing_file(header);
-        if (got < 0) backing.unreadable = std::string("cannot read its header: ") + std::strerror(error);
+        if (got < 0) backing.unreadable = failed("cannot read its header", error).message();
     } else {
         backing.unreadable = "this program reads the name from qcow2 images only";
     }

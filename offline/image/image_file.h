@@ -3,13 +3,15 @@
 
 #include <string>
 
+#include "registry/result.h"
+
 namespace endpointfix::offline::image {
 
 // Why `image` cannot be serviced: missing or unreadable, not a file or block device, shorter
 // than a sector, or in use: locked by another process, as QEMU locks the images of a running
 // virtual machine (libguestfs itself would read such an image, shared, while it is written).
-// Empty where it may be an image.
-std::string unusable_image(const std::string& image);
+// Done where it may be an image.
+Result unusable_image(const std::string& image);
 
 // What an image that names a backing file is told, in a phrase that follows its name: the backing
 // file (read from a qcow2 header at the start of `image`; other formats' names are not read) and

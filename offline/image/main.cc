@@ -16,6 +16,7 @@
 #include "offline/image/service_image.h"
 #include "offline/image/watchdog.h"
 #include "offline/interrupts.h"
+#include "offline/load/private_folder.h"
 #include "offline/options.h"
 #include "offline/std_streams.h"
 
@@ -72,7 +73,8 @@ int service_group(const std::vector<const Planned*>& group, const Options& optio
         progress("starting libguestfs' appliance for " + std::to_string(drives.size()) +
                  (drives.size() == 1 ? " image" : " images") +
                  " (without KVM this takes tens of seconds)");
-    const auto guest = start ? open_guest(drives, options.mode == Mode::kApply, why) : nullptr;
+    std::unique_ptr<Appliance> guest;
+    if (start) why = open_guest(drives, options.mode == Mode::kApply, guest).message();
     std::vector<std::string> disks;
     if (guest && (!guest->disks(disks).ok() || disks.size() != drives.size()))
         why = "the appliance shows another count of disks";
@@ -133,6 +135,9 @@ int main(int argc, char** argv) {
     // Every mode: the appliance is stopped, and the copies removed, before a signal ends it.
     note_interrupts();
     start_progress(options.progress);
+    if (const int removed = remove_dead_private_folders("image"); removed > 0)
+        tell(kProgram, "removed " + std::to_string(removed) +
+                           " temporary folder(s) left by runs that were stopped");
     // Everything is removed by then; the signal ends this program as it would have.
     return end_by_interrupt(service(options));
 }

@@ -6,7 +6,7 @@
 #include "check/escaped_name.h"
 #include "offline/image/bounded_write_back.h"
 #include "offline/image/find_hive.h"
-#include "offline/image/private_folder.h"
+#include "offline/load/private_folder.h"
 #include "offline/image/progress.h"
 #include "offline/image/read_only_image.h"
 #include "offline/image/write_back.h"
@@ -58,7 +58,7 @@ int service_image(Appliance& guest, const std::string& disk, const Planned& plan
     const std::string& image = planned.image;
     where = {image, "", ""};
     const bool apply = options.mode == Mode::kApply;
-    const PrivateFolder folder;
+    const PrivateFolder folder("image");
     if (folder.path().empty())
         return refuse(image, "cannot create a private temporary folder", watchdog);
     HiveRead read;

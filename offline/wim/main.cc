@@ -25,7 +25,7 @@
 #include "offline/wim/hive_volume.h"
 #include "offline/wim/kept_hive.h"
 #include "offline/wim/new_archive.h"
-#include "offline/wim/work_folder.h"
+#include "offline/load/private_folder.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ std::string pick_editions(const Options& options, const Archive& archive, std::v
 
 // The work folders of the changed editions: each new hive stays in its volume file there, which
 // wimlib reads again as it writes the archive.
-using Changed = std::vector<std::unique_ptr<WorkFolder>>;
+using Changed = std::vector<std::unique_ptr<PrivateFolder>>;
 
 // One edition, served as a hive file is; for --apply, its new hive put into the archive.
 int serve_edition(Archive& archive, int edition, const std::string& wim, const Options& options,
@@ -76,7 +76,7 @@ int serve_edition(Archive& archive, int edition, const std::string& wim, const O
     HiveInEdition hive;
     if (const Result found = archive.find_hive(edition, hive); !found.ok())
         return refuse(edition_label, found.message());
-    auto folder = std::make_unique<WorkFolder>();
+    auto folder = std::make_unique<PrivateFolder>("wim");
     if (folder->path().empty()) return refuse(edition_label, "cannot create a private temporary folder");
     if (const Result out = archive.extract(edition, hive, folder->path()); !out.ok())
         return refuse(edition_label, out.message());
@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGPIPE, SIG_IGN);
     note_interrupts();  // every mode: the copies are removed before a signal ends it
-    if (const int removed = remove_dead_work_folders(); removed > 0)
+    if (const int removed = remove_dead_private_folders("wim"); removed > 0)
         refuse("endpointfix-offline-wim", "removed " + std::to_string(removed) +
                                               " temporary folder(s) left by runs that were stopped", 0);
     int status = 0;
