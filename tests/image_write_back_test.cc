@@ -118,7 +118,8 @@ TEST(WriteBack, ReplacesOrLeavesTheImageAsItWas) {
         EXPECT_EQ(put.wrote, c.want_wrote) << c.name;
         EXPECT_NE(put.result.message().find(c.want_said), std::string::npos)
             << c.name << ": got " << put.result.message() << ", want " << c.want_said;
-        EXPECT_EQ(put.note, checked ? "removed a file left beside it by a run that was stopped" : "") << c.name;
+        EXPECT_EQ(put.note, checked ? "removed .SOFTWARE.endpointfix-Ab12Cd, left beside it by a run that was stopped" : "")
+            << c.name;
         std::vector<std::string> names = fs.names("/Windows/System32/config");
         const auto& now = *fs.find(kHive);
         if (c.want_wrote) {

@@ -145,12 +145,22 @@ TEST(Replace, RemovesOnlyItsOwnLeftovers) {
     }
     fs::create_directory(folder.dir / ".SOFTWARE.endpointfix-Dir123");  // not a file it makes
     kept.push_back(".SOFTWARE.endpointfix-Dir123");
+    // Another user's file of that name is not one this program made (where this is root).
+    std::ofstream(folder.dir / ".SOFTWARE.endpointfix-Other1") << "theirs";
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown((folder.dir / ".SOFTWARE.endpointfix-Other1").c_str(), 12345, 12345), 0);
+        kept.push_back(".SOFTWARE.endpointfix-Other1");
+    }
     std::sort(kept.begin(), kept.end());
     PosixVolume posix;
     std::string note;
     ASSERT_TRUE(check_target(posix, {folder.hive}, note).ok());
     EXPECT_EQ(folder.names(), kept);
-    EXPECT_EQ(note, "removed 2 files left beside it by runs that were stopped");
+    EXPECT_EQ(note, geteuid() == 0
+                        ? "removed .SOFTWARE.endpointfix-Ab12Cd and .SOFTWARE.endpointfix-zz9ZZ0, "
+                          "left beside it by runs that were stopped"
+                        : "removed .SOFTWARE.endpointfix-Ab12Cd, .SOFTWARE.endpointfix-Other1 and "
+                          ".SOFTWARE.endpointfix-zz9ZZ0, left beside it by runs that were stopped");
     ASSERT_TRUE(check_target(posix, {folder.hive}, note).ok());
     EXPECT_EQ(note, "") << "with nothing to remove";
 }

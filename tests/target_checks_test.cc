@@ -14,7 +14,7 @@ namespace {
 
 constexpr char kHive[] = "/config/SOFTWARE";
 constexpr char kLeftover[] = "/config/.SOFTWARE.endpointfix-Ab12Cd";
-const char kOne[] = "removed a file left beside it by a run that was stopped";
+const char kOne[] = "removed .SOFTWARE.endpointfix-Ab12Cd, left beside it by a run that was stopped";
 
 TEST(TargetChecks, EachCheckOnEachFrontEndsVolume) {
     using Setup = std::function<void(MemoryVolume&, Target&)>;
@@ -36,7 +36,7 @@ TEST(TargetChecks, EachCheckOnEachFrontEndsVolume) {
         {"a stopped run's backup name and leftover", [&](MemoryVolume& v, Target& t) {
              link("/config/software.BAK")(v, t), v.add(kLeftover, "copy"); },
          true, true, "", "removed software.BAK, a second name of the hive that a run stopped before "
-         "its rename left, and a file left beside it by a run that was stopped", {"SOFTWARE", "SOFTWARE.bak"}},
+         "its rename left, and .SOFTWARE.endpointfix-Ab12Cd, left beside it by a run that was stopped", {"SOFTWARE", "SOFTWARE.bak"}},
         {"a backup there in another case", [](MemoryVolume& v, Target&) { v.add("/config/Software.Bak", "older"); },
          true, false, "/config/Software.Bak is there already", "", {"SOFTWARE", "Software.Bak"}},
         {"changed since it was read", [](MemoryVolume&, Target& t) { t.sha256 = std::string(64, '0'); },

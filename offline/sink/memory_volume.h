@@ -46,6 +46,7 @@ public:
     std::vector<std::string> names(const std::string& folder) const;
 
     bool has_modes() const override { return kind_.modes; }
+    unsigned creator() const override { return kind_.creator; }
     Result stat(const std::string& path, FileFacts& facts) override;
     Result list(const std::string& folder, std::vector<std::string>& names) override;
     Result create(const std::string& path) override;

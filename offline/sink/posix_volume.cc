@@ -80,6 +80,8 @@ int same_bytes(int fd, int from, std::uint64_t size, bool& same) {
 
 }  // namespace
 
+unsigned PosixVolume::creator() const { return geteuid(); }
+
 Result PosixVolume::stat(const std::string& path, FileFacts& facts) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0) return failed("cannot stat " + path, errno);

@@ -12,6 +12,7 @@ namespace endpointfix::offline {
 class PosixVolume final : public Volume {
 public:
     bool has_modes() const override { return true; }
+    unsigned creator() const override;
     Result stat(const std::string& path, FileFacts& facts) override;
     Result list(const std::string& folder, std::vector<std::string>& names) override;
     Result create(const std::string& path) override;

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <vector>
@@ -47,28 +48,37 @@ Result only_name(Volume& volume, const Target& target, const FileFacts& hive,
     return {};
 }
 
-// Removes the regular files beside the hive that is_leftover_of names, and counts them in
-// `removed`.
-Result remove_leftovers(Volume& volume, const Target& target,
-                        const std::vector<std::string>& names, int& removed) {
+// Removes the regular files beside the hive that is_leftover_of names and a run of this program
+// can have made: where the volume has owners, those of the hive's owner (the security it is given
+// before any byte of the hive) or of this process's user (a run stopped before that); another
+// user's file of that name is that user's. Adds the names of those removed to `removed`.
+Result remove_leftovers(Volume& volume, const Target& target, const FileFacts& hive,
+                        const std::vector<std::string>& names, std::vector<std::string>& removed) {
     const std::string hive_name = split_path(target.path).name;
     for (const auto& name : names) {
         FileFacts facts;
         const std::string path = sibling_path(target.path, name);
         if (!is_leftover_of(hive_name, name) || !volume.stat(path, facts).ok() || !facts.regular)
             continue;
+        if (volume.has_modes() && facts.owner != hive.owner && facts.owner != volume.creator())
+            continue;
         if (const Result gone = volume.remove(path); !gone.ok()) return gone;
-        ++removed;
+        removed.push_back(name);
     }
     return {};
 }
 
-std::string said(const std::string& cleared, int removed) {
-    const std::string files =
-        removed == 1 ? "a file left beside it by a run that was stopped"
-                     : std::to_string(removed) + " files left beside it by runs that were stopped";
-    if (cleared.empty()) return removed > 0 ? "removed " + files : "";
-    return cleared + (removed > 0 ? ", and " + files : "");
+// One line: what was cleared, then the files removed, by name.
+std::string said(const std::string& cleared, std::vector<std::string> removed) {
+    std::sort(removed.begin(), removed.end());
+    std::string files;
+    for (std::size_t i = 0; i < removed.size(); ++i)
+        files += (i == 0 ? "" : i + 1 == removed.size() ? " and " : ", ") + removed[i];
+    if (!files.empty())
+        files += removed.size() == 1 ? ", left beside it by a run that was stopped"
+                                     : ", left beside it by runs that were stopped";
+    if (cleared.empty()) return files.empty() ? "" : "removed " + files;
+    return cleared + (files.empty() ? "" : ", and " + files);
 }
 
 }  // namespace
@@ -97,8 +107,8 @@ Result check_target(Volume& volume, const Target& target, std::string& note) {
     if (const Result one = only_name(volume, target, hive, backups, cleared); !one.ok()) return one;
     if (target.backup && cleared.empty() && !backups.empty())
         return Result::refused(sibling_path(target.path, backups.front()) + " is there already");
-    int removed = 0;
-    const Result gone = remove_leftovers(volume, target, names, removed);
+    std::vector<std::string> removed;
+    const Result gone = remove_leftovers(volume, target, hive, names, removed);
     note = said(cleared, removed);
     return gone;
 }

@@ -32,7 +32,8 @@ bool is_leftover_of(const std::string& hive_name, const std::string& file_name);
 // only one that replaces the hive (HiveSink::claim): it clears first what only a run of this
 // program that was stopped can have left, saying so in one line in `note`: the backup's name
 // linked before its rename (a NAME.bak, the hive's only other name, in any case), and the
-// new files beside it that is_leftover_of names (regular files only).
+// new files beside it that is_leftover_of names (regular files only; where the volume has owners,
+// the hive's owner's or this process's user's), each by name.
 Result check_target(Volume& volume, const Target& target, std::string& note);
 
 }  // namespace endpointfix::offline

@@ -36,6 +36,8 @@ public:
     // Whether files here have an owner and a mode of their own (POSIX does; an NTFS volume in an
     // image holds its access in the security descriptor alone).
     virtual bool has_modes() const = 0;
+    // Where it has modes, the owner of the files create() makes: this process's user.
+    virtual unsigned creator() const { return 0; }
 
     // The code is ENOENT, and only then, where there is no file at `path`.
     virtual Result stat(const std::string& path, FileFacts& facts) = 0;

@@ -11,6 +11,7 @@ public:
     explicit VolumeWrapper(Volume* inner) : inner_(inner) {}
 
     bool has_modes() const override { return inner_->has_modes(); }
+    unsigned creator() const override { return inner_->creator(); }
     Result stat(const std::string& p, FileFacts& f) override {
         return pass("stat", [&] { return inner_->stat(p, f); });
     }
