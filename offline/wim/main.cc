@@ -40,23 +40,24 @@ int refuse(const std::string& what, const std::string& why, int status = kBlocke
     return status;
 }
 
-// The editions `options` picks, all where it picks none; "" or why they cannot be served.
-std::string pick_editions(const Options& options, const Archive& archive, std::vector<int>& picked) {
+// The editions `options` picks, all where it picks none; refused where they cannot be served.
+Result pick_editions(const Options& options, const Archive& archive, std::vector<int>& picked) {
     const int count = archive.facts().editions;
     for (unsigned index : options.editions) {
         if (index > static_cast<unsigned>(count))
-            return "has no edition " + std::to_string(index) + " (it has " + std::to_string(count) + ")";
+            return Result::refused("has no edition " + std::to_string(index) + " (it has " +
+                                   std::to_string(count) + ")");
         if (std::find(picked.begin(), picked.end(), static_cast<int>(index)) != picked.end())
-            return "--edition " + std::to_string(index) + " given twice";
+            return Result::refused("--edition " + std::to_string(index) + " given twice");
         picked.push_back(static_cast<int>(index));
     }
     if (options.editions.empty())
         for (int index = 1; index <= count; ++index) picked.push_back(index);
     if (picked.size() > 1 && (options.mode == Mode::kRegFile || options.mode == Mode::kRecover))
-        return std::string(options.mode == Mode::kRegFile ? "--reg" : "--recover") +
-               " takes one edition, and this WIM has " + std::to_string(count) +
-               ": pick it with --edition INDEX";
-    return "";
+        return Result::refused(std::string(options.mode == Mode::kRegFile ? "--reg" : "--recover") +
+                               " takes one edition, and this WIM has " + std::to_string(count) +
+                               ": pick it with --edition INDEX");
+    return {};
 }
 
 // The work folders of the changed editions: each new hive stays in its volume file there, which
@@ -129,8 +130,8 @@ int service_archive(const std::string& given, const Options& options) {
         return refuse(given, "is a part of a split WIM (" + std::to_string(archive->facts().parts) +
                                  " parts): join them first, with wimlib-imagex join");
     std::vector<int> editions;
-    if (const std::string why = pick_editions(options, *archive, editions); !why.empty())
-        return refuse(given, why, kUsage);
+    if (const Result picked = pick_editions(options, *archive, editions); !picked.ok())
+        return refuse(given, picked.message(), kUsage);
     int status = 0;
     Changed changed;
     for (const int edition : editions) {
