@@ -30,7 +30,9 @@ std::vector<Planned> plan_images(const std::vector<std::string>& images, bool wr
     std::vector<Planned> plan;
     std::map<std::pair<dev_t, ino_t>, std::string> seen;
     for (const std::string& image : images) {
-        Planned one{image, {image, ""}, unusable_image(image).message(), "", "", ""};
+        Planned one;
+        one.image = one.drive.image = image;
+        if (const Result usable = unusable_image(image); !usable.ok()) one.refused = usable.message();
         struct stat st;
         if (one.refused.empty() && stat(image.c_str(), &st) == 0) {
             const auto [first, fresh] = seen.insert({{st.st_dev, st.st_ino}, image});
