@@ -5,7 +5,9 @@
 // hive is written back into the image in the same start. One image that cannot be serviced is
 // refused by name, and the others still are.
 #include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 
@@ -138,6 +140,19 @@ int main(int argc, char** argv) {
     if (const int removed = remove_dead_private_folders("image"); removed > 0)
         tell(kProgram, "removed " + std::to_string(removed) +
                            " temporary folder(s) left by runs that were stopped");
+    // libguestfs' own temporary files go into a folder of this run's, removed whole however the
+    // run ends (a run killed outright leaves it to the next): a signal that cuts one of its waits
+    // short can leave them behind. Its appliance's cache stays where it would have been.
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string given = tmp != nullptr && *tmp != '\0' ? tmp : "/var/tmp";
+    setenv("LIBGUESTFS_CACHEDIR", given.c_str(), 0);
+    int status = kBlockedOrUnreadable;
+    {
+        const PrivateFolder run("image");
+        if (!run.path().empty()) setenv("TMPDIR", run.path().c_str(), 1);
+        status = service(options);
+        reap_children(std::chrono::seconds(30));
+    }
     // Everything is removed by then; the signal ends this program as it would have.
-    return end_by_interrupt(service(options));
+    return end_by_interrupt(status);
 }

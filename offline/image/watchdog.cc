@@ -2,8 +2,10 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -38,6 +40,16 @@ void end_qemu() {
             kill(static_cast<pid_t>(std::stol(pid)), SIGKILL);
     }
     closedir(proc);
+}
+
+void reap_children(std::chrono::seconds bound) {
+    const auto until = std::chrono::steady_clock::now() + bound;
+    for (;;) {
+        const pid_t reaped = waitpid(-1, nullptr, WNOHANG);
+        if (reaped > 0 || (reaped < 0 && errno == EINTR)) continue;
+        if (reaped < 0 || std::chrono::steady_clock::now() >= until) return;  // none left, or late
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 Watchdog::Watchdog(const volatile std::sig_atomic_t& signal, std::chrono::seconds bound)

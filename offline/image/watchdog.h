@@ -61,4 +61,8 @@ private:
 // where it is killed, and ends within a few seconds.
 void end_qemu();
 
+// Waits, `bound` at most, until no child process of this program is left: those libguestfs
+// started and did not wait for, where a signal cut its wait short.
+void reap_children(std::chrono::seconds bound);
+
 }  // namespace endpointfix::offline::image
