@@ -16,12 +16,12 @@
 #include "offline/sink/file_sink.h"
 
 namespace endpointfix::offline {
-namespace {
 
-// One line, whatever the names in it hold.
 void say(const char* program, const std::string& name, const std::string& what) {
     std::fprintf(stderr, "%s: %s\n", program, escaped_name(name + ": " + what).c_str());
 }
+
+namespace {
 
 int refuse(const char* program, const HiveSource& hive, const std::string& why) {
     say(program, hive.label(), why);

@@ -19,4 +19,8 @@ namespace endpointfix::offline {
 // (HiveSource::label).
 int serve(const char* program, const Options& options, const HiveSource& hive, HiveSink& sink);
 
+// One line on stderr, "PROGRAM: NAME: WHAT", escaped whatever the names in it hold: how every
+// front end tells a refusal or a note.
+void say(const char* program, const std::string& name, const std::string& what);
+
 }  // namespace endpointfix::offline

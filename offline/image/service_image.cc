@@ -49,9 +49,7 @@ std::string stopped(const Watchdog& watchdog) {
     return watchdog.signalled() ? "interrupted; the image is as it was" : "";
 }
 
-void tell(const std::string& what, const std::string& line) {
-    std::fprintf(stderr, "%s: %s\n", kProgram, escaped_name(what + ": " + line).c_str());
-}
+void tell(const std::string& what, const std::string& line) { say(kProgram, what, line); }
 
 int service_image(Appliance& guest, const std::string& disk, const Planned& planned,
                   const Options& options, bool headed, Watchdog& watchdog, HiveWhere& where) {

@@ -36,7 +36,7 @@ using namespace endpointfix::offline::wim;
 constexpr char kProgram[] = "endpointfix-offline";
 
 int refuse(const std::string& what, const std::string& why, int status = kBlockedOrUnreadable) {
-    std::fprintf(stderr, "%s: %s\n", kProgram, escaped_name(what + ": " + why).c_str());
+    say(kProgram, what, why);
     return status;
 }
 
